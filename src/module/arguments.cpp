@@ -1,0 +1,208 @@
+#include "arguments.hpp"
+
+#include "argument_errors.hpp"
+#include "numpy_api.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace ventaroxi {
+namespace {
+
+// Parameter names interned once; keywords written in Python source are interned too, so
+// nearly every keyword matches on its first pointer compare.
+std::array<std::array<PyObject*, max_parameters>, function_count> interned_names{};
+
+constexpr std::ptrdiff_t no_parameter = -1;
+
+// The parameter a keyword names, or no_parameter; byte-for-byte text equality decides
+// when identity does not (str subclasses, names built at run time).
+std::ptrdiff_t find_parameter(std::size_t function, PyObject* keyword)
+{
+    const CallSignature& signature = function_table[function].signature;
+    const auto& names = interned_names[function];
+    for (std::size_t i = 0; i < signature.parameter_count; ++i) {
+        if (names[i] == keyword) {
+            return static_cast<std::ptrdiff_t>(i);
+        }
+    }
+    Py_ssize_t length = 0;
+    const char* text = PyUnicode_Check(keyword) ? PyUnicode_AsUTF8AndSize(keyword, &length) : nullptr;
+    if (text == nullptr) {
+        PyErr_Clear();  // a name that has no UTF-8 form matches no parameter
+        return no_parameter;
+    }
+    for (std::size_t i = 0; i < signature.parameter_count; ++i) {
+        const char* name = signature.parameter_names[i];
+        if (std::strlen(name) == static_cast<std::size_t>(length) &&
+            std::memcmp(name, text, static_cast<std::size_t>(length)) == 0) {
+            return static_cast<std::ptrdiff_t>(i);
+        }
+    }
+    return no_parameter;
+}
+
+[[gnu::cold]] bool raise_missing(const CallSignature& signature, const ArgumentSlots& slots)
+{
+    std::vector<std::size_t> missing;
+    for (std::size_t i = 0; i < signature.required; ++i) {
+        if (slots[i] == nullptr) {
+            missing.push_back(i);
+        }
+    }
+    return raise_missing_arguments(signature, missing);
+}
+
+bool is_float64(PyArrayObject* array)
+{
+    PyArray_Descr* descriptor = PyArray_DESCR(array);
+    PyArray_Descr* float64 = numpy_api::float64();
+    return descriptor == float64 || PyArray_EquivTypes(descriptor, float64);
+}
+
+// NumPy's boolean scalar type is recognised by name, as `numpy.bool_` (NumPy 1) or
+// `numpy.bool` (NumPy 2); a type whose names cannot be read is not one.
+bool is_numpy_bool_type(PyTypeObject* type)
+{
+    PyRef module = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    if (!module || !PyUnicode_Check(module.get()) ||
+        PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
+        PyErr_Clear();
+        return false;
+    }
+    PyRef name = PyRef::steal(PyType_GetName(type));
+    if (!name || !PyUnicode_Check(name.get())) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+           PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
+}
+
+[[gnu::cold]] bool convert_numpy_bool(PyObject* object, bool& sup)
+{
+    PyTypeObject* type = Py_TYPE(object);
+    if (!is_numpy_bool_type(type)) {
+        return raise_bool_conversion(object);
+    }
+    const inquiry truth = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
+    if (truth == nullptr) {
+        return raise_missing_truth_conversion(object);
+    }
+    const int value = truth(object);
+    if (value == 0 || value == 1) {
+        sup = value == 1;
+        return true;
+    }
+    if (!PyErr_Occurred()) {
+        PyErr_SetString(PyExc_SystemError, "a truth slot failed without setting an exception");
+    }
+    return name_argument_in_error("sup");
+}
+
+}  // namespace
+
+bool intern_parameter_names()
+{
+    for (std::size_t function = 0; function < function_count; ++function) {
+        const CallSignature& signature = function_table[function].signature;
+        for (std::size_t i = 0; i < signature.parameter_count; ++i) {
+            if (interned_names[function][i] != nullptr) {
+                continue;
+            }
+            // Held for the life of the process, like the functions that use them.
+            interned_names[function][i] = PyUnicode_InternFromString(signature.parameter_names[i]);
+            if (interned_names[function][i] == nullptr) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool match_arguments(std::size_t function, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames, ArgumentSlots& slots)
+{
+    const CallSignature& signature = function_table[function].signature;
+    const auto given = static_cast<std::size_t>(nargs);
+    slots = {};
+    std::copy_n(args, std::min(given, signature.parameter_count), slots.begin());
+    if (given > signature.parameter_count) {
+        return raise_too_many_positional(signature, given);
+    }
+    if (kwnames != nullptr) {
+        // Positional-only names given as keywords are all reported together, after every
+        // keyword has been looked at; any other keyword error ends the matching at once.
+        std::vector<std::size_t> positional_only_keywords;
+        const Py_ssize_t keyword_count = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < keyword_count; ++k) {
+            PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
+            const std::ptrdiff_t found = find_parameter(function, keyword);
+            if (found == no_parameter) {
+                return raise_unexpected_keyword(signature, keyword);
+            }
+            const auto parameter = static_cast<std::size_t>(found);
+            if (parameter < signature.positional_only) {
+                positional_only_keywords.push_back(parameter);
+                continue;
+            }
+            if (slots[parameter] != nullptr) {
+                return raise_multiple_values(signature, parameter);
+            }
+            slots[parameter] = args[nargs + k];
+        }
+        if (!positional_only_keywords.empty()) {
+            return raise_positional_only(signature, positional_only_keywords);
+        }
+    }
+    if (given < signature.required &&
+        std::any_of(slots.begin() + static_cast<std::ptrdiff_t>(given),
+                    slots.begin() + static_cast<std::ptrdiff_t>(signature.required),
+                    [](PyObject* slot) { return slot == nullptr; })) {
+        return raise_missing(signature, slots);
+    }
+    return true;
+}
+
+PyRef convert_array(PyObject* object, const char* parameter, ArrayRank rank)
+{
+    if (!numpy_api::ensure()) {
+        return {};
+    }
+    if (!PyArray_Check(object)) {
+        raise_array_conversion(parameter, object);
+        return {};
+    }
+    auto* array = reinterpret_cast<PyArrayObject*>(object);
+    if ((rank == ArrayRank::exactly_one && PyArray_NDIM(array) != 1) || !is_float64(array)) {
+        raise_array_conversion(parameter, object);
+        return {};
+    }
+    return PyRef::borrow(object);
+}
+
+bool convert_ga(PyObject* object, double& ga)
+{
+    if (PyFloat_CheckExact(object)) {
+        ga = PyFloat_AS_DOUBLE(object);
+        return true;
+    }
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) {
+        return name_argument_in_error("ga");
+    }
+    ga = value;
+    return true;
+}
+
+bool convert_sup(PyObject* object, bool& sup)
+{
+    if (PyBool_Check(object)) {
+        sup = object == Py_True;
+        return true;
+    }
+    return convert_numpy_bool(object, sup);
+}
+
+}  // namespace ventaroxi

@@ -1,0 +1,54 @@
+#include "call.hpp"
+
+#include "arguments.hpp"
+#include "panic.hpp"
+
+#include <exception>
+
+namespace ventaroxi {
+namespace {
+
+PyObject* call_unguarded(std::size_t function, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames)
+{
+    const FunctionSpec& spec = function_table[function];
+    ArgumentSlots slots;
+    if (!match_arguments(function, args, nargs, kwnames, slots)) {
+        return nullptr;
+    }
+    // Conversions run in parameter order; the first failure is the one reported.
+    const PyRef array = convert_array(slots[0], spec.signature.parameter_names[0], spec.rank);
+    if (!array) {
+        return nullptr;
+    }
+    double ga = 0;
+    if (!convert_ga(slots[1], ga)) {
+        return nullptr;
+    }
+    bool sup = false;
+    PyObject* sup_argument = slots[2];
+    const bool converts_sup = spec.sup == SupRule::defaults_false
+        ? sup_argument != nullptr
+        : spec.sup == SupRule::none_is_false && sup_argument != Py_None;
+    if (converts_sup && !convert_sup(sup_argument, sup)) {
+        return nullptr;
+    }
+    return spec.evaluate(array.get(), ga, sup);
+}
+
+}  // namespace
+
+PyObject* call_function(std::size_t function, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) noexcept
+{
+    // No C++ exception may cross into the interpreter; one that escapes is a fault.
+    try {
+        return call_unguarded(function, args, nargs, kwnames);
+    } catch (const std::exception& fault) {
+        return raise_panic(fault.what());
+    } catch (...) {
+        return raise_panic("unknown internal fault");
+    }
+}
+
+}  // namespace ventaroxi

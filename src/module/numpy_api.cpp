@@ -1,0 +1,125 @@
+#define VENTAROXI_OWNS_NUMPY_API
+#include "numpy_api.hpp"
+
+#include "one_time.hpp"
+#include "panic.hpp"
+#include "py_ref.hpp"
+
+#include <atomic>
+#include <cstdio>
+
+namespace ventaroxi::numpy_api {
+namespace {
+
+constexpr const char* fetch_failure = "Failed to access NumPy array API capsule";
+
+OneTimeMutex fetch_mutex;
+std::atomic<bool> ready{false};
+PyArray_Descr* float64_descriptor = nullptr;
+
+long numpy_major_version(PyObject* numpy)
+{
+    PyRef version = PyRef::steal(PyObject_GetAttrString(numpy, "__version__"));
+    if (!version) {
+        return -1;
+    }
+    PyRef lib = PyRef::steal(PyImport_ImportModule("numpy.lib"));
+    if (!lib) {
+        return -1;
+    }
+    PyRef numpy_version_class = PyRef::steal(PyObject_GetAttrString(lib.get(), "NumpyVersion"));
+    if (!numpy_version_class) {
+        return -1;
+    }
+    PyRef parsed = PyRef::steal(PyObject_CallOneArg(numpy_version_class.get(), version.get()));
+    if (!parsed) {
+        return -1;
+    }
+    PyRef major = PyRef::steal(PyObject_GetAttrString(parsed.get(), "major"));
+    if (!major) {
+        return -1;
+    }
+    return PyLong_AsLong(major.get());
+}
+
+[[gnu::cold]] bool fail(const char* detail)
+{
+    if (detail == nullptr) {
+        raise_panic(fetch_failure);
+        return false;
+    }
+    char message[256];
+    std::snprintf(message, sizeof message, "%s: %s", fetch_failure, detail);
+    raise_panic(message);
+    return false;
+}
+
+// Reads the table from NumPy's `_ARRAY_API` capsule and checks that it serves the C-API
+// version this module was compiled for.
+[[gnu::cold]] bool fetch()
+{
+    PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    if (!numpy) {
+        return fail(nullptr);
+    }
+    const long major = numpy_major_version(numpy.get());
+    if (major == -1 && PyErr_Occurred()) {
+        return fail(nullptr);
+    }
+    const char* multiarray_name = major >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray";
+    PyRef multiarray = PyRef::steal(PyImport_ImportModule(multiarray_name));
+    if (!multiarray) {
+        return fail(nullptr);
+    }
+    PyRef capsule = PyRef::steal(PyObject_GetAttrString(multiarray.get(), "_ARRAY_API"));
+    if (!capsule) {
+        return fail(nullptr);
+    }
+    if (!PyCapsule_CheckExact(capsule.get())) {
+        return fail("_ARRAY_API is not a capsule");
+    }
+    void** table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
+    if (table == nullptr) {
+        return fail(nullptr);
+    }
+    PyArray_API = table;
+    if (PyArray_GetNDArrayCVersion() > NPY_VERSION) {
+        PyArray_API = nullptr;
+        return fail("the installed NumPy has a newer, incompatible ABI");
+    }
+    PyArray_RUNTIME_VERSION = static_cast<int>(PyArray_GetNDArrayCFeatureVersion());
+    if (PyArray_RUNTIME_VERSION < NPY_FEATURE_VERSION) {
+        PyArray_API = nullptr;
+        return fail("the installed NumPy is older than this module's C-API version");
+    }
+    // The builtin descriptor is a singleton that NumPy keeps alive; this reference is
+    // kept for the life of the process.
+    float64_descriptor = PyArray_DescrFromType(NPY_FLOAT64);
+    if (float64_descriptor == nullptr) {
+        PyArray_API = nullptr;
+        return fail(nullptr);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ensure()
+{
+    if (ready.load(std::memory_order_acquire)) {
+        return true;
+    }
+    std::lock_guard guard(fetch_mutex);
+    if (ready.load(std::memory_order_acquire)) {
+        return true;
+    }
+    if (!fetch()) {
+        return false;
+    }
+    ready.store(true, std::memory_order_release);
+    return true;
+}
+
+PyArray_Descr* float64() { return float64_descriptor; }
+
+}  // namespace ventaroxi::numpy_api

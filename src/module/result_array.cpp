@@ -1,0 +1,77 @@
+// Reads an input array's layout, runs the engine, and wraps the results as a new ndarray.
+#include "array_map.hpp"
+#include "evaluate.hpp"
+#include "numpy_api.hpp"
+#include "panic.hpp"
+#include "slice_container.hpp"
+
+#include <type_traits>
+
+namespace ventaroxi {
+namespace {
+
+static_assert(std::is_same_v<npy_intp, std::ptrdiff_t>, "NumPy's sizes are read in place");
+
+// An empty result has no buffer, yet NumPy must be given a data pointer, or it would
+// allocate and own memory of its own.
+alignas(64) double empty_result_storage;
+
+[[gnu::cold]] PyObject* raise_too_many_dimensions()
+{
+    return raise_panic("arrays with more than 32 dimensions are not supported");
+}
+
+[[gnu::cold]] PyObject* raise_array_creation_failure()
+{
+    // The cause is shown before it is replaced by the fault.
+    PyErr_Print();
+    return raise_panic("Python API call failed");
+}
+
+PyObject* wrap_result(const StridedView& view, MappedResult& result)
+{
+    double* storage = result.buffer.data();
+    char* data = storage != nullptr ? reinterpret_cast<char*>(storage) + result.data_offset
+                                    : reinterpret_cast<char*>(&empty_result_storage);
+    const std::size_t count = result.buffer.count();
+    PyObject* container = new_slice_container(
+        OwnedStorage{result.buffer.release(), count, count, &release_result_storage});
+    if (container == nullptr) {
+        return raise_panic("Failed to create slice container");
+    }
+    PyArray_Descr* descriptor = PyArray_DescrFromType(NPY_FLOAT64);
+    PyObject* array = descriptor == nullptr
+        ? nullptr
+        : PyArray_NewFromDescr(&PyArray_Type, descriptor, view.ndim,
+                               const_cast<npy_intp*>(view.shape), result.strides.data(), data,
+                               NPY_ARRAY_WRITEABLE, nullptr);
+    if (array == nullptr) {
+        Py_DECREF(container);
+        return raise_array_creation_failure();
+    }
+    // Takes over the container reference, also when it fails.
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), container) != 0) {
+        Py_DECREF(array);
+        return nullptr;
+    }
+    return array;
+}
+
+}  // namespace
+
+PyObject* map_to_new_array(PyObject* array, RunKernel kernel)
+{
+    auto* input = reinterpret_cast<PyArrayObject*>(array);
+    const int ndim = PyArray_NDIM(input);
+    if (ndim > max_dimensions) {
+        return raise_too_many_dimensions();
+    }
+    const StridedView view{ndim, PyArray_DIMS(input), PyArray_STRIDES(input), PyArray_BYTES(input)};
+    MappedResult result;
+    if (!map_elements(view, kernel, result)) {
+        return PyErr_NoMemory();
+    }
+    return wrap_result(view, result);
+}
+
+}  // namespace ventaroxi

@@ -1,0 +1,74 @@
+#include "slice_container.hpp"
+
+#include "one_time.hpp"
+
+#include <atomic>
+#include <mutex>
+
+namespace ventaroxi {
+namespace {
+
+struct SliceContainer {
+    PyObject_HEAD
+    OwnedStorage storage;
+};
+
+void slice_container_dealloc(PyObject* self)
+{
+    PyTypeObject* type = Py_TYPE(self);
+    const OwnedStorage& storage = reinterpret_cast<SliceContainer*>(self)->storage;
+    storage.release(storage.data, storage.length, storage.capacity);
+    PyBaseObject_Type.tp_free(self);
+    Py_DECREF(type);  // instances of a heap type hold a reference to it
+}
+
+PyType_Slot slice_container_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(&slice_container_dealloc)},
+    {Py_tp_doc, const_cast<char*>("A utility type that safely keeps an owned buffer on the Python heap.")},
+    {0, nullptr},
+};
+
+// The dotted name puts the class in `builtins`, as its __module__ reports.
+PyType_Spec slice_container_spec = {
+    "builtins.PySliceContainer",
+    sizeof(SliceContainer),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    slice_container_slots,
+};
+
+OneTimeMutex creation_mutex;
+std::atomic<PyTypeObject*> container_type{nullptr};
+
+PyTypeObject* slice_container_type()
+{
+    if (PyTypeObject* created = container_type.load(std::memory_order_acquire)) {
+        return created;
+    }
+    std::lock_guard guard(creation_mutex);
+    if (PyTypeObject* created = container_type.load(std::memory_order_acquire)) {
+        return created;
+    }
+    auto* created = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&slice_container_spec));
+    if (created != nullptr) {
+        // Kept for the life of the process.
+        container_type.store(created, std::memory_order_release);
+    }
+    return created;
+}
+
+}  // namespace
+
+PyObject* new_slice_container(OwnedStorage storage)
+{
+    PyTypeObject* type = slice_container_type();
+    SliceContainer* container = type != nullptr ? PyObject_New(SliceContainer, type) : nullptr;
+    if (container == nullptr) {
+        storage.release(storage.data, storage.length, storage.capacity);
+        return nullptr;
+    }
+    container->storage = storage;
+    return reinterpret_cast<PyObject*>(container);
+}
+
+}  // namespace ventaroxi

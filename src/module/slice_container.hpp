@@ -1,0 +1,22 @@
+// PySliceContainer: the Python object that owns a result array's storage and is its base.
+#pragma once
+
+#include "python.hpp"
+
+#include <cstddef>
+
+namespace ventaroxi {
+
+struct OwnedStorage {
+    double* data;
+    std::size_t length;
+    std::size_t capacity;
+    void (*release)(double* data, std::size_t length, std::size_t capacity) noexcept;
+};
+
+// Returns a new container that releases `storage` when it is destroyed. When the container
+// cannot be made, the storage is released at once and nullptr is returned with the error
+// pending.
+PyObject* new_slice_container(OwnedStorage storage);
+
+}  // namespace ventaroxi
