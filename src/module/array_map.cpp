@@ -94,7 +94,7 @@ void map_strided(const StridedView& view, RunKernel kernel, double* out)
         for (std::ptrdiff_t i = 0; i < inner_length; ++i, element += inner_stride) {
             std::memcpy(&staging[filled], element, sizeof(double));
             if (++filled == staging_length) {
-                kernel(staging, out, filled);
+                kernel.apply(kernel.relation, staging, out, filled);
                 out += filled;
                 filled = 0;
             }
@@ -113,14 +113,14 @@ void map_strided(const StridedView& view, RunKernel kernel, double* out)
         }
     }
     if (filled != 0) {
-        kernel(staging, out, filled);
+        kernel.apply(kernel.relation, staging, out, filled);
     }
 }
 
 void map_block(const char* lowest, std::size_t count, RunKernel kernel, double* out)
 {
     if (reinterpret_cast<std::uintptr_t>(lowest) % alignof(double) == 0) {
-        kernel(reinterpret_cast<const double*>(lowest), out, count);
+        kernel.apply(kernel.relation, reinterpret_cast<const double*>(lowest), out, count);
         return;
     }
     // Misaligned data is read as a flat run through the staging buffer.

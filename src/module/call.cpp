@@ -1,6 +1,7 @@
 #include "call.hpp"
 
 #include "arguments.hpp"
+#include "kernels.hpp"
 #include "panic.hpp"
 
 #include <exception>
@@ -33,7 +34,7 @@ PyObject* call_unguarded(std::size_t function, PyObject* const* args, Py_ssize_t
     if (converts_sup && !convert_sup(sup_argument, sup)) {
         return nullptr;
     }
-    return spec.evaluate(array.get(), ga, sup);
+    return active_evaluators()[function](array.get(), ga, sup);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@ namespace ventaroxi {
 // array, or nullptr with MemoryError or PanicException set.
 PyObject* map_to_new_array(PyObject* array, RunKernel kernel);
 
+inline namespace VENTAROXI_ISA {
+
 // The relation's constructor forms its per-call constants once; the engine then applies
 // its per-element step to every element.
 template <class Relation>
@@ -19,12 +21,13 @@ PyObject* evaluate(PyObject* array, double ga, bool sup)
 {
     if constexpr (std::is_constructible_v<Relation, double, bool>) {
         const Relation relation(ga, sup);
-        return map_to_new_array(array, bind_run(relation));
+        return map_to_new_array(array, relations::bind_run(relation));
     } else {
         static_cast<void>(sup);
         const Relation relation(ga);
-        return map_to_new_array(array, bind_run(relation));
+        return map_to_new_array(array, relations::bind_run(relation));
     }
 }
 
+}  // namespace VENTAROXI_ISA
 }  // namespace ventaroxi

@@ -2,7 +2,9 @@
 // creation, `__all__`, argument matching and dispatch are all driven from this table.
 #pragma once
 
-#include "python.hpp"
+#include "../relations/isentropic.hpp"
+#include "../relations/isentropic_inverses.hpp"
+#include "evaluate.hpp"
 
 #include <array>
 #include <cstddef>
@@ -37,10 +39,33 @@ struct FunctionSpec {
     const char* docstring;  // a text signature, which is all the function documents
     ArrayRank rank;
     SupRule sup;
-    Evaluate evaluate;
+    Evaluate evaluate;  // the relation, compiled for this file's instruction set
 };
 
 inline constexpr std::size_t function_count = 8;
-extern const std::array<FunctionSpec, function_count> function_table;
 
+inline namespace VENTAROXI_ISA {
+
+using namespace relations;
+
+inline constexpr std::array<FunctionSpec, function_count> function_table = {{
+    {{"To_T_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "To_T_from_Ma(Ma, ga)\n--\n\n",
+     ArrayRank::exactly_one, SupRule::absent, &evaluate<To_T_from_Ma>},
+    {{"Po_P_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "Po_P_from_Ma(Ma, ga)\n--\n\n",
+     ArrayRank::exactly_one, SupRule::absent, &evaluate<Po_P_from_Ma>},
+    {{"rhoo_rho_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "rhoo_rho_from_Ma(Ma, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<rhoo_rho_from_Ma>},
+    {{"V_cpTo_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "V_cpTo_from_Ma(Ma, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<V_cpTo_from_Ma>},
+    {{"Ma_from_Po_P", {"Po_P", "ga"}, 2, 0, 2}, "Ma_from_Po_P(Po_P, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<Ma_from_Po_P>},
+    {{"Ma_from_To_T", {"To_T", "ga"}, 2, 0, 2}, "Ma_from_To_T(To_T, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<Ma_from_To_T>},
+    {{"Ma_from_rhoo_rho", {"rhoo_rho", "ga"}, 2, 0, 2}, "Ma_from_rhoo_rho(rhoo_rho, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<Ma_from_rhoo_rho>},
+    {{"Ma_from_V_cpTo", {"V_cpTo", "ga"}, 2, 0, 2}, "Ma_from_V_cpTo(V_cpTo, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<Ma_from_V_cpTo>},
+}};
+
+}  // namespace VENTAROXI_ISA
 }  // namespace ventaroxi

@@ -5,9 +5,10 @@
 // inverses go through the same roundings; this is visible in the last bit.
 #pragma once
 
-#include <cmath>
+#include "power.hpp"
 
 namespace ventaroxi::relations {
+inline namespace VENTAROXI_ISA {
 
 // To/T = 1 + (ga - 1)/2 Ma^2.
 // Any Ma and ga; no element is tested. |Ma| = inf or Ma^2 overflowing gives +inf; NaN in,
@@ -17,10 +18,11 @@ struct To_T_from_Ma {
 
     explicit To_T_from_Ma(double ga) : c((ga - 1) * 0.5) {}
 
-    double operator()(double Ma) const
+    template <class Real>
+    Real operator()(Real Ma) const
     {
-        const double stagnation_ratio = (Ma * Ma) * c + 1;
-        const double static_ratio = 1 / stagnation_ratio;
+        const Real stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real static_ratio = 1 / stagnation_ratio;
         return 1 / static_ratio;
     }
 };
@@ -34,10 +36,11 @@ struct Po_P_from_Ma {
 
     explicit Po_P_from_Ma(double ga) : c((ga - 1) * 0.5), e(ga / (1 - ga)) {}
 
-    double operator()(double Ma) const
+    template <class Real>
+    Real operator()(Real Ma) const
     {
-        const double stagnation_ratio = (Ma * Ma) * c + 1;
-        const double static_ratio = std::pow(stagnation_ratio, e);
+        const Real stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real static_ratio = pow(stagnation_ratio, e);
         return 1 / static_ratio;
     }
 };
@@ -50,10 +53,11 @@ struct rhoo_rho_from_Ma {
 
     explicit rhoo_rho_from_Ma(double ga) : c((ga - 1) * 0.5), e(1 / (1 - ga)) {}
 
-    double operator()(double Ma) const
+    template <class Real>
+    Real operator()(Real Ma) const
     {
-        const double stagnation_ratio = (Ma * Ma) * c + 1;
-        const double static_ratio = std::pow(stagnation_ratio, e);
+        const Real stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real static_ratio = pow(stagnation_ratio, e);
         return 1 / static_ratio;
     }
 };
@@ -65,15 +69,17 @@ struct V_cpTo_from_Ma {
     double s;
     double c;
 
-    explicit V_cpTo_from_Ma(double ga) : s(std::sqrt(ga - 1)), c((ga - 1) * 0.5) {}
+    explicit V_cpTo_from_Ma(double ga) : s(sqrt(ga - 1)), c((ga - 1) * 0.5) {}
 
-    double operator()(double Ma) const
+    template <class Real>
+    Real operator()(Real Ma) const
     {
-        const double stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real stagnation_ratio = (Ma * Ma) * c + 1;
         // Multiplying by the reciprocal root, not dividing by the root, fixes the last bit.
-        const double reciprocal_root = 1 / std::sqrt(stagnation_ratio);
+        const Real reciprocal_root = 1 / sqrt(stagnation_ratio);
         return reciprocal_root * (s * Ma);
     }
 };
 
+}  // namespace VENTAROXI_ISA
 }  // namespace ventaroxi::relations

@@ -6,9 +6,10 @@
 // relations, which fixes both the last bits and the special values (0 and -inf).
 #pragma once
 
-#include <cmath>
+#include "power.hpp"
 
 namespace ventaroxi::relations {
+inline namespace VENTAROXI_ISA {
 
 // Ma = sqrt(2 (To/T - 1)/(ga - 1)).
 // To/T >= 1 gives a real Ma; below 1 (0, negatives, -inf) NaN; +inf gives +inf; values
@@ -18,12 +19,13 @@ struct Ma_from_To_T {
 
     explicit Ma_from_To_T(double ga) : C(2 / (ga - 1)) {}
 
-    double operator()(double To_T) const
+    template <class Real>
+    Real operator()(Real To_T) const
     {
-        const double static_ratio = 1 / To_T;
-        const double stagnation_ratio = 1 / static_ratio;
-        const double excess = stagnation_ratio - 1;
-        return std::sqrt(excess * C);
+        const Real static_ratio = 1 / To_T;
+        const Real stagnation_ratio = 1 / static_ratio;
+        const Real excess = stagnation_ratio - 1;
+        return sqrt(excess * C);
     }
 };
 
@@ -36,11 +38,12 @@ struct Ma_from_Po_P {
 
     explicit Ma_from_Po_P(double ga) : C(2 / (ga - 1)), e((1 - ga) / ga) {}
 
-    double operator()(double Po_P) const
+    template <class Real>
+    Real operator()(Real Po_P) const
     {
-        const double static_ratio = 1 / Po_P;
-        const double stagnation_power = std::pow(static_ratio, e);
-        return std::sqrt((stagnation_power - 1) * C);
+        const Real static_ratio = 1 / Po_P;
+        const Real stagnation_power = pow(static_ratio, e);
+        return sqrt((stagnation_power - 1) * C);
     }
 };
 
@@ -52,11 +55,12 @@ struct Ma_from_rhoo_rho {
 
     explicit Ma_from_rhoo_rho(double ga) : C(2 / (ga - 1)), e(1 - ga) {}
 
-    double operator()(double rhoo_rho) const
+    template <class Real>
+    Real operator()(Real rhoo_rho) const
     {
-        const double static_ratio = 1 / rhoo_rho;
-        const double stagnation_power = std::pow(static_ratio, e);
-        return std::sqrt((stagnation_power - 1) * C);
+        const Real static_ratio = 1 / rhoo_rho;
+        const Real stagnation_power = pow(static_ratio, e);
+        return sqrt((stagnation_power - 1) * C);
     }
 };
 
@@ -68,13 +72,15 @@ struct Ma_from_V_cpTo {
 
     explicit Ma_from_V_cpTo(double ga) : K(1 / (ga - 1)) {}
 
-    double operator()(double V_cpTo) const
+    template <class Real>
+    Real operator()(Real V_cpTo) const
     {
-        const double square = V_cpTo * V_cpTo;
-        const double numerator = K * square;
-        const double denominator = square * (-0.5) + 1;
-        return std::sqrt(numerator / denominator);
+        const Real square = V_cpTo * V_cpTo;
+        const Real numerator = K * square;
+        const Real denominator = square * (-0.5) + 1;
+        return sqrt(numerator / denominator);
     }
 };
 
+}  // namespace VENTAROXI_ISA
 }  // namespace ventaroxi::relations

@@ -2,23 +2,55 @@
 // constants already formed, applied to one contiguous run of elements.
 #pragma once
 
+#include "lanes.hpp"
+
+#include <concepts>
 #include <cstddef>
 
 namespace ventaroxi {
 
-// A relation bound to its constants, type-erased so that one engine serves them all.
+// A relation bound to its constants, type-erased so that one engine serves them all. The
+// engine calls `apply(relation, in, out, count)`; it is a plain record, so that nothing of
+// it is compiled differently for different instruction sets.
 struct RunKernel {
     void (*apply)(const void* relation, const double* in, double* out, std::size_t count);
     const void* relation;
-
-    void operator()(const double* in, double* out, std::size_t count) const
-    {
-        apply(relation, in, out, count);
-    }
 };
 
-// Every element goes through the relation's own per-element step, so the result of a run
-// does not depend on where the run starts or how long it is.
+namespace relations {
+inline namespace VENTAROXI_ISA {
+
+// A relation whose per-element step is written once for any element type.
+template <class Relation>
+concept LaneRelation = requires(const Relation& relation, Lanes x) {
+    { relation(x) } -> std::same_as<Lanes>;
+};
+
+// Whole vectors of elements, then the last few padded out to a whole vector with copies
+// of the last element. A scalar tail would go through the scalar power function and give
+// other bits than the same element gets inside a run, so every element, in whatever
+// position of whatever run, takes the same path.
+template <LaneRelation Relation>
+void apply_lanes(const void* bound, const double* in, double* out, std::size_t count)
+{
+    // A copy, so that the constants stay in registers across the stores.
+    const Relation relation = *static_cast<const Relation*>(bound);
+    std::size_t i = 0;
+    for (; i + lane_count <= count; i += lane_count) {
+        store_lanes(out + i, relation(load_lanes(in + i)));
+    }
+    if (i == count) {
+        return;
+    }
+    const std::size_t remaining = count - i;
+    double padded[lane_count];
+    for (std::size_t lane = 0; lane < lane_count; ++lane) {
+        padded[lane] = in[i + (lane < remaining ? lane : remaining - 1)];
+    }
+    const Lanes results = relation(load_lanes(padded));
+    __builtin_memcpy(out + i, &results, remaining * sizeof(double));
+}
+
 template <class Relation>
 void apply_elementwise(const void* bound, const double* in, double* out, std::size_t count)
 {
@@ -31,7 +63,13 @@ void apply_elementwise(const void* bound, const double* in, double* out, std::si
 template <class Relation>
 RunKernel bind_run(const Relation& relation)
 {
-    return RunKernel{&apply_elementwise<Relation>, &relation};
+    if constexpr (LaneRelation<Relation>) {
+        return RunKernel{&apply_lanes<Relation>, &relation};
+    } else {
+        return RunKernel{&apply_elementwise<Relation>, &relation};
+    }
 }
 
+}  // namespace VENTAROXI_ISA
+}  // namespace relations
 }  // namespace ventaroxi
