@@ -19,7 +19,7 @@ namespace ventaroxi::relations {
 // start. Subsonic: t = 0 gives 0, negative t the negative root. Supersonic: t <= 0 gives
 // NaN. -inf and NaN give NaN.
 // Accuracy: away from m* the last change is below 1e-6 and convergence is quadratic, so
-// the root is good to about 1e-12 relative.
+// the root is good to about 1e-11 relative.
 struct Ma_from_mcpTo_APo {
     double D;
     double k;
@@ -95,8 +95,8 @@ struct Ma_from_mcpTo_AP {
 // supersonic root instead. Either way the solve is repeated from M0 = C/t: F(M) > C/M for
 // every M > 0, so M0 lies below the root, where F is convex and falling, and Newton climbs
 // to the root monotonically. A root below 1 from 0.5 is kept as it is.
-// Accuracy: the step tolerance is absolute, which leaves about 2e-8 relative near M = 0.01
-// and 1e-11 or better elsewhere.
+// Accuracy: the step tolerance is absolute, which leaves up to about 2e-8 relative near
+// M = 0.01 and a few 1e-10 next to the minimum; 1e-11 or better elsewhere.
 struct Ma_from_F_mcpTo {
     double C;
     double k;
