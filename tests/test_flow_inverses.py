@@ -79,6 +79,12 @@ def test_area_ratio_nan_target_gives_nan(sup):
     assert math.isnan(one(vx.Ma_from_A_Acrit, NAN, 1.4, sup))
 
 
+@pytest.mark.parametrize("sup", [True, False])
+def test_area_ratio_with_nan_ga_gives_nan_except_at_one(sup):
+    got = vx.Ma_from_A_Acrit(np.array([0.5, 1.0, 2.0, math.inf]), NAN, sup)
+    assert np.isnan(got[[0, 2, 3]]).all() and got[1] == 1.0
+
+
 def test_area_ratio_ga_equal_to_one():
     assert one(vx.Ma_from_A_Acrit, 2.0, 1.0, False) == 0.5
     got = vx.Ma_from_A_Acrit(np.array([2.0, 0.5, 1e10, 1.0]), 1.0, True)

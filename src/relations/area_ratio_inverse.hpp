@@ -72,22 +72,24 @@ double search_area_ratio(const Area& area, double t, bool sup)
 // t = 1 gives exactly 1 at once; every t below 1 (0, negatives, -inf included) has no
 // root and ends on the sonic edge of the bracket, exactly 1; t = +inf gives the first
 // supersonic midpoint (8.988465674311579e307) or, subsonic, the first point whose
-// reciprocal overflows (2^-1024). A NaN target gives NaN: there is no Mach number to
-// report for it. For ga > 1 no other target gives NaN.
+// reciprocal overflows (2^-1024). A NaN target, or a NaN ga, gives NaN: every value of
+// the relation then fails to compare and the search would report its first midpoint, a
+// Mach number for a missing input. For ga > 1 no other target gives NaN.
 // Accuracy: the point where the bisection settles; forward and back agree to 1e-12
 // relative or better, the worst next to M = 1, where the relation is flat.
 struct Ma_from_A_Acrit {
     A_Acrit_from_Ma area;
     bool sup;
+    bool ga_is_nan;
 
-    Ma_from_A_Acrit(double ga, bool sup_) : area(ga), sup(sup_) {}
+    Ma_from_A_Acrit(double ga, bool sup_) : area(ga), sup(sup_), ga_is_nan(std::isnan(ga)) {}
 
     double operator()(double A_Acrit) const
     {
         if (A_Acrit == 1) {
             return 1.0;
         }
-        if (std::isnan(A_Acrit)) {
+        if (std::isnan(A_Acrit) || ga_is_nan) {
             return rejected;
         }
         return search_area_ratio(area, A_Acrit, sup);
