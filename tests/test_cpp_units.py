@@ -1,6 +1,7 @@
 """Builds and runs the C++ unit tests of the relations, which check on plain doubles what
-Python cannot reach: the Newton stop rules, the area-ratio search against its full run, and
-the power function on lanes against the C library's pow.
+Python cannot reach: the Newton stop rules, the area-ratio search against its full run, the
+power function on lanes against the C library's pow, and every relation on lanes against
+itself one element at a time.
 
 Each unit is built for the baseline instruction set and, where the processor has them, for
 AVX2 with FMA, like the module's two kernel sets. The C library picks its own pow by the same
@@ -15,7 +16,7 @@ import pytest
 
 RELATIONS = pathlib.Path(__file__).resolve().parent.parent / "src" / "relations"
 FLAGS = ["-std=c++20", "-O2", "-ffp-contract=off", "-fno-math-errno", "-Wall", "-Wextra", "-Werror"]
-UNITS = ["newton_test", "area_ratio_search_test", "power_test"]
+UNITS = ["newton_test", "area_ratio_search_test", "power_test", "lanes_test"]
 
 
 def has_avx2_and_fma():

@@ -10,6 +10,8 @@
 #include "newton.hpp"
 #include "rejected.hpp"
 
+#include "power.hpp"
+
 #include <cmath>
 
 namespace ventaroxi::relations {
@@ -31,13 +33,26 @@ struct Ma_from_mcpTo_APo {
     double start;
 
     Ma_from_mcpTo_APo(double ga, bool sup)
-        : D(ga / std::sqrt(ga - 1)),
+        : D(ga / sqrt(ga - 1)),
           k((ga - 1) * 0.5),
           h((ga + 1) * 0.5),
           p(((ga + 1) / (ga - 1)) * (-0.5)),
-          choking_maximum(std::pow(1 + k, p) * D),
+          choking_maximum(pow(1 + k, p) * D),
           start(sup ? 1.5 : 0.5)
     {
+    }
+
+    // One Newton step at the iterate x, for the target t.
+    template <class Real>
+    Real newton_step(Real x, Real t) const
+    {
+        const Real square = x * x;
+        const Real base = k * square + 1;
+        const Real power = pow(base, p);
+        const Real m = (D * x) * power;
+        const Real residual = m - t;
+        const Real slope = ((1 - (square * h) / base) * m) / x;
+        return residual / slope;
     }
 
     double operator()(double mcpTo_APo) const
@@ -47,16 +62,13 @@ struct Ma_from_mcpTo_APo {
         if (t > choking_maximum) {
             return rejected;
         }
-        const auto newton_step = [this, t](double x) {
-            const double square = x * x;
-            const double base = k * square + 1;
-            const double power = std::pow(base, p);
-            const double m = (D * x) * power;
-            const double residual = m - t;
-            const double slope = ((1 - (square * h) / base) * m) / x;
-            return residual / slope;
-        };
-        return newton_fixed_loop(newton_step, start);
+        return newton_fixed_loop([this, t](double x) { return newton_step(x, t); }, start);
+    }
+
+    Lanes operator()(Lanes t) const
+    {
+        return newton_fixed_loop([this, t](Lanes x) { return newton_step(x, t); }, Lanes{} + start,
+                                 ~(t > choking_maximum));
     }
 };
 
@@ -69,21 +81,30 @@ struct Ma_from_mcpTo_AP {
     double D;
     double k;
 
-    explicit Ma_from_mcpTo_AP(double ga) : D(ga / std::sqrt(ga - 1)), k((ga - 1) * 0.5) {}
+    explicit Ma_from_mcpTo_AP(double ga) : D(ga / sqrt(ga - 1)), k((ga - 1) * 0.5) {}
+
+    template <class Real>
+    Real newton_step(Real x, Real t) const
+    {
+        const Real f = (x * x) * k;
+        const Real g = f + 1;
+        const Real root = sqrt(g);
+        const Real m = (D * x) * root;
+        const Real residual = m - t;
+        const Real slope = (D * (g + f)) / root;
+        return residual / slope;
+    }
 
     double operator()(double mcpTo_AP) const
     {
         const double t = mcpTo_AP;
-        const auto newton_step = [this, t](double x) {
-            const double f = (x * x) * k;
-            const double g = f + 1;
-            const double root = std::sqrt(g);
-            const double m = (D * x) * root;
-            const double residual = m - t;
-            const double slope = (D * (g + f)) / root;
-            return residual / slope;
-        };
-        return newton_fixed_loop(newton_step, 0.5);
+        return newton_fixed_loop([this, t](double x) { return newton_step(x, t); }, 0.5);
+    }
+
+    Lanes operator()(Lanes t) const
+    {
+        return newton_fixed_loop([this, t](Lanes x) { return newton_step(x, t); }, Lanes{} + 0.5,
+                                 every_lane());
     }
 };
 
@@ -106,26 +127,38 @@ struct Ma_from_F_mcpTo {
     bool sup;
 
     Ma_from_F_mcpTo(double ga_, bool sup_)
-        : C(std::sqrt(ga_ - 1) / ga_), k((ga_ - 1) * 0.5), ga(ga_), sup(sup_)
+        : C(sqrt(ga_ - 1) / ga_), k((ga_ - 1) * 0.5), ga(ga_), sup(sup_)
     {
+    }
+
+    template <class Real>
+    Real residual(Real x, Real t) const
+    {
+        const Real square = x * x;
+        const Real sigma = sqrt(k * square + 1);
+        const Real N = C * (ga * square + 1);
+        return (N / x) * (1 / sigma) - t;
+    }
+
+    template <class Real>
+    Real slope(Real x) const
+    {
+        const Real square = x * x;
+        const Real sigma = sqrt(k * square + 1);
+        return (C * (square - 1)) / (square * ((sigma * sigma) * sigma));
+    }
+
+    template <class Real>
+    auto settings(const Real& t) const
+    {
+        return NewtonSettings{[this, &t](Real x) { return residual(x, t); },
+                              [this](Real x) { return slope(x); }, newton_tolerance, newton_cap};
     }
 
     double operator()(double F_mcpTo) const
     {
         const double t = F_mcpTo;
-        const auto residual = [this, &t](double x) {
-            const double square = x * x;
-            const double sigma = std::sqrt(k * square + 1);
-            const double N = C * (ga * square + 1);
-            return (N / x) * (1 / sigma) - t;
-        };
-        const auto slope = [this](double x) {
-            const double square = x * x;
-            const double sigma = std::sqrt(k * square + 1);
-            return (C * (square - 1)) / (square * ((sigma * sigma) * sigma));
-        };
-        const NewtonSettings settings{residual, slope, newton_tolerance, newton_cap};
-        const NewtonOutcome plain = solve_newton(settings, sup ? 1.5 : 0.5);
+        const NewtonOutcome plain = solve_newton(settings(t), sup ? 1.5 : 0.5);
         if (sup || (plain.found() && plain.root <= 1)) {
             return plain.value_or_nan();
         }
@@ -135,7 +168,21 @@ struct Ma_from_F_mcpTo {
         if (!(t > 0)) {
             return rejected;
         }
-        return solve_newton(settings, C / t).value_or_nan();
+        return solve_newton(settings(t), C / t).value_or_nan();
+    }
+
+    Lanes operator()(Lanes t) const
+    {
+        const NewtonLanes plain = solve_newton(settings(t), Lanes{} + (sup ? 1.5 : 0.5), every_lane());
+        if (sup) {
+            return plain.value;
+        }
+        const Mask kept = plain.found & (plain.value <= 1);
+        const Mask retried = ~kept & (t > 0);
+        if (!any(retried)) {
+            return select(kept, plain.value, Lanes{} + rejected);
+        }
+        return select(kept, plain.value, solve_newton(settings(t), C / t, retried).value);
     }
 };
 

@@ -31,6 +31,34 @@ inline Lanes load_lanes(const double* from)
 
 inline void store_lanes(double* to, Lanes lanes) { __builtin_memcpy(to, &lanes, sizeof lanes); }
 
+// Comparisons of lanes give a mask: all bits set in the lanes where they hold.
+using Mask = decltype(Lanes{} < Lanes{});
+
+inline Lanes select(Mask where, Lanes then, Lanes otherwise) { return where ? then : otherwise; }
+inline Mask every_lane() { return Mask{} == Mask{}; }
+
+inline bool any(Mask mask)
+{
+#if defined(__AVX2__)
+    return _mm256_movemask_pd(reinterpret_cast<__m256d&>(mask)) != 0;
+#elif defined(__x86_64__)
+    return _mm_movemask_pd(reinterpret_cast<__m128d&>(mask)) != 0;
+#else
+    for (int lane = 0; lane < lane_count; ++lane) {
+        if (mask[lane] != 0) {
+            return true;
+        }
+    }
+    return false;
+#endif
+}
+
+inline Lanes fabs(Lanes x)
+{
+    return __builtin_bit_cast(Lanes, __builtin_bit_cast(Mask, x) & 0x7fffffffffffffff);
+}
+inline Mask isnan(Lanes x) { return x != x; }
+
 inline double sqrt(double x) { return __builtin_sqrt(x); }
 
 #if defined(__AVX2__)

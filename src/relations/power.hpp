@@ -49,23 +49,66 @@ inline Lanes fused(Lanes a, Lanes b, Lanes c)
 #endif
 }
 
-inline Lanes gather(const double* table, Bits index)
-{
+// The three used fields of the log-table entries of each lane.
+struct LogEntries {
+    Lanes invc;
+    Lanes logc;
+    Lanes logctail;
+};
+
+// The tail and scale bits of the exp-table pairs of each lane.
+struct ExpEntries {
+    Lanes tail;
+    Bits scale_bits;
+};
+
 #if defined(__AVX2__)
-    return _mm256_i64gather_pd(table, reinterpret_cast<__m256i&>(index), 8);
-#else
-    Lanes values;
-    for (int lane = 0; lane < lane_count; ++lane) {
-        values[lane] = table[index[lane]];
-    }
-    return values;
-#endif
+// Whole entries are loaded and transposed, which is cheaper than a gather per field.
+inline LogEntries load_log_entries(Bits index)
+{
+    const double* table = &power_tables::log_table[0].invc;
+    const __m256d row0 = _mm256_load_pd(table + 4 * index[0]);
+    const __m256d row1 = _mm256_load_pd(table + 4 * index[1]);
+    const __m256d row2 = _mm256_load_pd(table + 4 * index[2]);
+    const __m256d row3 = _mm256_load_pd(table + 4 * index[3]);
+    const __m256d low01 = _mm256_unpacklo_pd(row0, row1);   // invc, invc, logc, logc
+    const __m256d high01 = _mm256_unpackhi_pd(row0, row1);  // pad, pad, logctail, logctail
+    const __m256d low23 = _mm256_unpacklo_pd(row2, row3);
+    const __m256d high23 = _mm256_unpackhi_pd(row2, row3);
+    return {_mm256_permute2f128_pd(low01, low23, 0x20), _mm256_permute2f128_pd(low01, low23, 0x31),
+            _mm256_permute2f128_pd(high01, high23, 0x31)};
 }
 
-inline Bits gather(const std::uint64_t* table, Bits index)
+inline ExpEntries load_exp_entries(Bits index)
 {
-    return bits_of(gather(reinterpret_cast<const double*>(table), index));
+    const double* table = reinterpret_cast<const double*>(power_tables::exp_table);
+    const __m256d pairs02 = _mm256_set_m128d(_mm_load_pd(table + index[2]), _mm_load_pd(table + index[0]));
+    const __m256d pairs13 = _mm256_set_m128d(_mm_load_pd(table + index[3]), _mm_load_pd(table + index[1]));
+    return {_mm256_unpacklo_pd(pairs02, pairs13), bits_of(_mm256_unpackhi_pd(pairs02, pairs13))};
 }
+#else
+inline LogEntries load_log_entries(Bits index)
+{
+    LogEntries entries;
+    for (int lane = 0; lane < lane_count; ++lane) {
+        const power_tables::LogEntry& entry = power_tables::log_table[index[lane]];
+        entries.invc[lane] = entry.invc;
+        entries.logc[lane] = entry.logc;
+        entries.logctail[lane] = entry.logctail;
+    }
+    return entries;
+}
+
+inline ExpEntries load_exp_entries(Bits index)
+{
+    ExpEntries entries;
+    for (int lane = 0; lane < lane_count; ++lane) {
+        entries.tail[lane] = __builtin_bit_cast(double, power_tables::exp_table[index[lane]]);
+        entries.scale_bits[lane] = power_tables::exp_table[index[lane] + 1];
+    }
+    return entries;
+}
+#endif
 
 // Exact for the exponents of doubles: the integer is added into the mantissa of 1.5*2^52.
 inline Lanes small_integer_to_double(SignedBits k)
@@ -101,14 +144,12 @@ inline Lanes log_with_tail(Bits ix, Lanes& tail)
 {
     using namespace power_tables;
     const Bits tmp = ix - log_offset;
-    const Bits entry = ((tmp >> (52 - log_table_bits)) % log_table_size) * 4;
+    const Bits entry = (tmp >> (52 - log_table_bits)) % log_table_size;
     const SignedBits k = __builtin_bit_cast(SignedBits, tmp) >> 52;
     const Bits iz = ix - (tmp & (Bits{} + (std::uint64_t{0xfff} << 52)));
     const Lanes z = double_of(iz);
     const Lanes kd = small_integer_to_double(k);
-    const Lanes invc = gather(&log_table[0].invc, entry);
-    const Lanes logc = gather(&log_table[0].logc, entry);
-    const Lanes logctail = gather(&log_table[0].logctail, entry);
+    const auto [invc, logc, logctail] = load_log_entries(entry);
 
     Lanes r;
     Lanes rhi;
@@ -166,8 +207,9 @@ inline Lanes exp_with_tail(Lanes x, Lanes xtail)
     r += xtail;
     const Bits idx = 2 * (ki % exp_table_size);
     const Bits top = ki << (52 - exp_table_bits);
-    const Lanes tail = double_of(gather(exp_table, idx));
-    const Bits sbits = gather(exp_table + 1, idx) + top;
+    const ExpEntries entries = load_exp_entries(idx);
+    const Lanes tail = entries.tail;
+    const Bits sbits = entries.scale_bits + top;
     const Lanes r2 = r * r;
     const Lanes tmp = fused_variant
         ? fused(r2 * r2, fused(r, Lanes{} + C5, Lanes{} + C4), fused(r2, fused(r, Lanes{} + C3, Lanes{} + C2), tail + r))
@@ -210,10 +252,12 @@ inline Lanes pow(Lanes x, Lanes y)
     const auto special_exponent = abstop - 0x3c9 >= 0x408 - 0x3c9;  // |ehi| outside [2^-54, 512)
 
     Lanes result = exp_with_tail(ehi, elo);
-    const auto special = special_input | special_exponent;
-    for (int lane = 0; lane < lane_count; ++lane) {
-        if (special[lane] != 0) {
-            result[lane] = std::pow(x[lane], y[lane]);
+    const Mask special = special_input | special_exponent;
+    if (any(special)) [[unlikely]] {
+        for (int lane = 0; lane < lane_count; ++lane) {
+            if (special[lane] != 0) {
+                result[lane] = std::pow(x[lane], y[lane]);
+            }
         }
     }
     return result;

@@ -10,7 +10,6 @@
 #include "normal_shock.hpp"
 #include "rejected.hpp"
 
-#include <cmath>
 
 namespace ventaroxi::relations {
 inline namespace VENTAROXI_ISA {
@@ -33,6 +32,25 @@ struct Ma_from_Mash {
     {
     }
 
+    template <class Real>
+    Real slope(Real M) const
+    {
+        // dMash/dM = -M (ga + 1)^2/(4 (ga M^2 - c)^(3/2) sqrt(1 + c M^2)), with
+        // 2 (ga M^2 - c) formed as (2 M^2 - 1) ga + 1 and its root cubed.
+        const Real square = M * M;
+        const Real N = c * square + 1;
+        const Real S = sqrt(((square + square) - 1) * ga + 1);
+        const Real A = (scaled_square * M) * minus_root_half;
+        return (1 / ((S * S) * S)) * ((1 / sqrt(N)) * A);
+    }
+
+    template <class Real>
+    auto settings(const Real& t) const
+    {
+        return NewtonSettings{[this, &t](Real M) { return forward(M) - t; },
+                              [this](Real M) { return slope(M); }, newton_tolerance, newton_cap};
+    }
+
     double operator()(double Mash) const
     {
         const double t = Mash;
@@ -40,19 +58,10 @@ struct Ma_from_Mash {
         if (t > 1) {
             return rejected;
         }
-        const auto residual = [this, &t](double M) { return forward(M) - t; };
-        const auto slope = [this](double M) {
-            // dMash/dM = -M (ga + 1)^2/(4 (ga M^2 - c)^(3/2) sqrt(1 + c M^2)), with
-            // 2 (ga M^2 - c) formed as (2 M^2 - 1) ga + 1 and its root cubed.
-            const double square = M * M;
-            const double N = c * square + 1;
-            const double S = std::sqrt(((square + square) - 1) * ga + 1);
-            const double A = (scaled_square * M) * minus_root_half;
-            return (1 / ((S * S) * S)) * ((1 / std::sqrt(N)) * A);
-        };
-        const NewtonSettings settings{residual, slope, newton_tolerance, newton_cap};
-        return solve_newton(settings, 0.5).value_or_nan();
+        return solve_newton(settings(t), 0.5).value_or_nan();
     }
+
+    Lanes operator()(Lanes t) const { return solve_newton(settings(t), Lanes{} + 0.5, ~(t > 1)).value; }
 
     static constexpr double minus_root_half = -0.7071067811865476;
 };
@@ -82,24 +91,30 @@ struct Ma_from_Posh_Po {
     {
     }
 
-    double operator()(double Posh_Po) const
+    template <class Real>
+    Real slope(Real M) const
     {
-        const double t = Posh_Po;
-        const auto residual = [this, &t](double M) { return forward(M) - t; };
-        const auto slope = [this](double M) {
-            // dPosh_Po/dM = -ga M (M^2 - 1)^2/Q^2 X^(1/(ga - 1)) Y^(-ga/(ga - 1)), with
-            // Q = 1 + c M^2, X = (ga + 1) M^2/(2 Q) and Y the static pressure ratio.
-            const double square = M * M;
-            const double excess = square - 1;
-            const double Q = c * square + 1;
-            const double P = (((-excess) * excess) * (M * ga)) / (Q * Q);
-            const double X = std::pow(((square * ga_plus_one) / Q) * 0.5, pressure_exponent);
-            const double Y = std::pow(square * forward.A - forward.B, density_exponent);
-            return (P * X) * Y;
-        };
-        const NewtonSettings settings{residual, slope, newton_tolerance, newton_cap};
-        return solve_newton(settings, 1.5).value_or_nan();
+        // dPosh_Po/dM = -ga M (M^2 - 1)^2/Q^2 X^(1/(ga - 1)) Y^(-ga/(ga - 1)), with
+        // Q = 1 + c M^2, X = (ga + 1) M^2/(2 Q) and Y the static pressure ratio.
+        const Real square = M * M;
+        const Real excess = square - 1;
+        const Real Q = c * square + 1;
+        const Real P = (((-excess) * excess) * (M * ga)) / (Q * Q);
+        const Real X = pow(((square * ga_plus_one) / Q) * 0.5, pressure_exponent);
+        const Real Y = pow(square * forward.A - forward.B, density_exponent);
+        return (P * X) * Y;
     }
+
+    template <class Real>
+    auto settings(const Real& t) const
+    {
+        return NewtonSettings{[this, &t](Real M) { return forward(M) - t; },
+                              [this](Real M) { return slope(M); }, newton_tolerance, newton_cap};
+    }
+
+    double operator()(double Posh_Po) const { return solve_newton(settings(Posh_Po), 1.5).value_or_nan(); }
+
+    Lanes operator()(Lanes t) const { return solve_newton(settings(t), Lanes{} + 1.5, every_lane()).value; }
 };
 
 }  // namespace VENTAROXI_ISA
