@@ -20,7 +20,7 @@ class Policy:
     budget: float        # seconds per contender and measurement, which caps the repeats
 
 
-FULL = Policy(repeats=7, min_repeats=3, min_sample=0.05, max_call=8.0, budget=20.0)
+FULL = Policy(repeats=7, min_repeats=3, min_sample=0.05, max_call=15.0, budget=20.0)
 QUICK = Policy(repeats=3, min_repeats=2, min_sample=0.005, max_call=0.25, budget=0.6)
 
 
