@@ -144,9 +144,12 @@ def measure_case(case, sizes, policy, checks):
 
 
 def measure_one_element(cases, quick):
-    """Whole one-element calls, many loops per sample, against np.negative on one element."""
-    policy = Policy(repeats=3 if quick else 7, min_repeats=3, min_sample=0.01 if quick else 0.2,
-                    max_call=1.0, budget=1.0 if quick else 10.0)
+    """Whole one-element calls against np.negative on one element: many short samples of
+    many loops each, taken in turns, so that the median survives the other processes of a
+    busy machine."""
+    samples = 7 if quick else 21
+    policy = Policy(repeats=samples, min_repeats=samples, min_sample=0.005 if quick else 0.02,
+                    max_call=1.0, budget=1e9)
     out = {}
     for case in cases:
         x = case.inputs(1)
@@ -154,6 +157,7 @@ def measure_one_element(cases, quick):
                       "negative": (np.negative, (x,))}
         timings, _ = time_contenders(contenders, 1, policy, {})
         out[case.label] = {name: t.per_element * 1e9 for name, t in timings.items()}
+        out[case.label].update({f"{name}_min": min(t.samples) * 1e9 for name, t in timings.items()})
         out[case.label]["loops"] = timings["negative"].loops
     return out
 
