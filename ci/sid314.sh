@@ -41,7 +41,7 @@ chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 PYTHOND
     python3.14 -m venv --system-site-packages --without-pip /tmp/venv
     /tmp/venv/bin/python -m pip install --no-build-isolation --no-index --no-deps -v \
       -Cbuild-dir=/tmp/build -Ccompile-args=-v /src
-    /tmp/venv/bin/python -c "import sys, numpy; print(\"CPython\", sys.version, \"NumPy\", numpy.__version__)"
+    /tmp/venv/bin/python -c "import sys, numpy, concurrent.interpreters; print(\"CPython\", sys.version, \"NumPy\", numpy.__version__)"
     cd /src
     /tmp/venv/bin/python -m pytest -p no:cacheprovider "$@"
   ' sh "$@"
