@@ -1,7 +1,12 @@
 #include "function_table.hpp"
 
+#include "../relations/area_ratio_inverse.hpp"
+#include "../relations/flow_functions.hpp"
+#include "../relations/flow_inverses.hpp"
 #include "../relations/isentropic.hpp"
 #include "../relations/isentropic_inverses.hpp"
+#include "../relations/normal_shock.hpp"
+#include "../relations/shock_inverses.hpp"
 #include "evaluate.hpp"
 
 namespace ventaroxi {
@@ -17,6 +22,16 @@ const std::array<FunctionSpec, function_count> function_table = {{
      ArrayRank::any, SupRule::absent, &evaluate<rhoo_rho_from_Ma>},
     {{"V_cpTo_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "V_cpTo_from_Ma(Ma, ga)\n--\n\n",
      ArrayRank::any, SupRule::absent, &evaluate<V_cpTo_from_Ma>},
+    {{"mcpTo_APo_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "mcpTo_APo_from_Ma(Ma, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<mcpTo_APo_from_Ma>},
+    {{"mcpTo_AP_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "mcpTo_AP_from_Ma(Ma, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<mcpTo_AP_from_Ma>},
+    {{"A_Acrit_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "A_Acrit_from_Ma(Ma, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<A_Acrit_from_Ma>},
+    {{"Mash_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "Mash_from_Ma(Ma, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<Mash_from_Ma>},
+    {{"Posh_Po_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "Posh_Po_from_Ma(Ma, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<Posh_Po_from_Ma>},
     {{"Ma_from_Po_P", {"Po_P", "ga"}, 2, 0, 2}, "Ma_from_Po_P(Po_P, ga)\n--\n\n",
      ArrayRank::any, SupRule::absent, &evaluate<Ma_from_Po_P>},
     {{"Ma_from_To_T", {"To_T", "ga"}, 2, 0, 2}, "Ma_from_To_T(To_T, ga)\n--\n\n",
@@ -25,6 +40,21 @@ const std::array<FunctionSpec, function_count> function_table = {{
      ArrayRank::any, SupRule::absent, &evaluate<Ma_from_rhoo_rho>},
     {{"Ma_from_V_cpTo", {"V_cpTo", "ga"}, 2, 0, 2}, "Ma_from_V_cpTo(V_cpTo, ga)\n--\n\n",
      ArrayRank::any, SupRule::absent, &evaluate<Ma_from_V_cpTo>},
+    {{"Ma_from_F_mcpTo", {"F_mcpTo", "ga", "sup"}, 3, 0, 3},
+     "Ma_from_F_mcpTo(F_mcpTo, ga, sup)\n--\n\n", ArrayRank::any, SupRule::none_is_false,
+     &evaluate<Ma_from_F_mcpTo>},
+    {{"Ma_from_mcpTo_APo", {"mcpTo_APo", "ga", "sup"}, 3, 3, 2},
+     "Ma_from_mcpTo_APo(mcpTo_APo, ga, sup=False, /)\n--\n\n", ArrayRank::any,
+     SupRule::defaults_false, &evaluate<Ma_from_mcpTo_APo>},
+    {{"Ma_from_mcpTo_AP", {"mcpTo_AP", "ga"}, 2, 0, 2}, "Ma_from_mcpTo_AP(mcpTo_AP, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<Ma_from_mcpTo_AP>},
+    {{"Ma_from_A_Acrit", {"A_Acrit", "ga", "sup"}, 3, 0, 3},
+     "Ma_from_A_Acrit(A_Acrit, ga, sup)\n--\n\n", ArrayRank::any, SupRule::none_is_false,
+     &evaluate<Ma_from_A_Acrit>},
+    {{"Ma_from_Mash", {"Mash", "ga"}, 2, 0, 2}, "Ma_from_Mash(Mash, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<Ma_from_Mash>},
+    {{"Ma_from_Posh_Po", {"Posh_Po", "ga"}, 2, 0, 2}, "Ma_from_Posh_Po(Posh_Po, ga)\n--\n\n",
+     ArrayRank::any, SupRule::absent, &evaluate<Ma_from_Posh_Po>},
 }};
 
 }  // namespace ventaroxi

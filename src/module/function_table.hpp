@@ -40,7 +40,7 @@ struct FunctionSpec {
     Evaluate evaluate;
 };
 
-inline constexpr std::size_t function_count = 8;
+inline constexpr std::size_t function_count = 19;
 extern const std::array<FunctionSpec, function_count> function_table;
 
 }  // namespace ventaroxi

@@ -1,0 +1,140 @@
+// Mach number from the mass-flow functions and the impulse function, by Newton iteration.
+//
+// The mass-flow function referred to stagnation pressure and the impulse function take
+// most values twice, once on each side of Ma = 1; `sup` picks the side through the start
+// value (1.5 or 0.5). The mass-flow function referred to static pressure rises steadily
+// and has one root. Every constant that depends on ga alone is formed in the constructor.
+#pragma once
+
+#include "newton.hpp"
+#include "rejected.hpp"
+
+#include <cmath>
+
+namespace ventaroxi::relations {
+
+// Mach number from m sqrt(cp To)/(A Po), fixed-loop Newton form from 1.5 or 0.5.
+// t above the choking maximum m* (and +inf) gives NaN without iterating; t = m* sits on
+// a double root and converges only linearly, to within about 1e-6 of 1 on the side of the
+// start. Subsonic: t = 0 gives 0, negative t the negative root. Supersonic: t <= 0 gives
+// NaN. -inf and NaN give NaN.
+// Accuracy: away from m* the last change is below 1e-6 and convergence is quadratic, so
+// the root is good to about 1e-11 relative.
+struct Ma_from_mcpTo_APo {
+    double D;
+    double k;
+    double h;
+    double p;
+    double choking_maximum;
+    double start;
+
+    Ma_from_mcpTo_APo(double ga, bool sup)
+        : D(ga / std::sqrt(ga - 1)),
+          k((ga - 1) * 0.5),
+          h((ga + 1) * 0.5),
+          p(((ga + 1) / (ga - 1)) * (-0.5)),
+          choking_maximum(std::pow(1 + k, p) * D),
+          start(sup ? 1.5 : 0.5)
+    {
+    }
+
+    double operator()(double mcpTo_APo) const
+    {
+        const double t = mcpTo_APo;
+        // Ordered: a NaN target is not caught here and fails in the iteration.
+        if (t > choking_maximum) {
+            return rejected;
+        }
+        const auto newton_step = [this, t](double x) {
+            const double square = x * x;
+            const double base = k * square + 1;
+            const double power = std::pow(base, p);
+            const double m = (D * x) * power;
+            const double residual = m - t;
+            const double slope = ((1 - (square * h) / base) * m) / x;
+            return residual / slope;
+        };
+        return newton_fixed_loop(newton_step, start);
+    }
+};
+
+// Mach number from m sqrt(cp To)/(A P), fixed-loop Newton form from 0.5; odd in t.
+// t = 0 gives 0; +-inf, NaN, and targets whose first iterate squares past the largest
+// double (such as 1e300) give NaN. The tolerance is absolute, so above M = 2^33, where
+// neighbouring doubles lie more than 1e-6 apart, only an exact fixed point succeeds.
+// Accuracy: about 1e-12 relative below that.
+struct Ma_from_mcpTo_AP {
+    double D;
+    double k;
+
+    explicit Ma_from_mcpTo_AP(double ga) : D(ga / std::sqrt(ga - 1)), k((ga - 1) * 0.5) {}
+
+    double operator()(double mcpTo_AP) const
+    {
+        const double t = mcpTo_AP;
+        const auto newton_step = [this, t](double x) {
+            const double f = (x * x) * k;
+            const double g = f + 1;
+            const double root = std::sqrt(g);
+            const double m = (D * x) * root;
+            const double residual = m - t;
+            const double slope = (D * (g + f)) / root;
+            return residual / slope;
+        };
+        return newton_fixed_loop(newton_step, 0.5);
+    }
+};
+
+// Mach number from the impulse function F/(m sqrt(cp To)) = C (1 + ga M^2)/(M sqrt(1 + k M^2)),
+// C = sqrt(ga - 1)/ga, general Newton solver from 1.5 or 0.5. The function falls from +inf
+// at M = 0 to its minimum at M = 1 and rises towards sqrt(2) above.
+// t below the minimum, +-inf and NaN give NaN; t at or above sqrt(2) has no supersonic
+// root. t at the minimum converges only linearly, to within about 1e-6 of 1.
+// Subsonic, two repairs of the plain solve from 0.5: it diverges for every target above
+// about 1.82 (M below about 0.27 at ga = 1.4), and for ga below about 1.2 it can land on the
+// supersonic root instead. Either way the solve is repeated from M0 = C/t: F(M) > C/M for
+// every M > 0, so M0 lies below the root, where F is convex and falling, and Newton climbs
+// to the root monotonically. A root below 1 from 0.5 is kept as it is.
+// Accuracy: the step tolerance is absolute, which leaves up to about 2e-8 relative near
+// M = 0.01 and a few 1e-10 next to the minimum; 1e-11 or better elsewhere.
+struct Ma_from_F_mcpTo {
+    double C;
+    double k;
+    double ga;
+    bool sup;
+
+    Ma_from_F_mcpTo(double ga_, bool sup_)
+        : C(std::sqrt(ga_ - 1) / ga_), k((ga_ - 1) * 0.5), ga(ga_), sup(sup_)
+    {
+    }
+
+    double operator()(double F_mcpTo) const
+    {
+        const double t = F_mcpTo;
+        const auto residual = [this, &t](double x) {
+            const double square = x * x;
+            const double sigma = std::sqrt(k * square + 1);
+            const double N = C * (ga * square + 1);
+            return (N / x) * (1 / sigma) - t;
+        };
+        const auto slope = [this](double x) {
+            const double square = x * x;
+            const double sigma = std::sqrt(k * square + 1);
+            return (C * (square - 1)) / (square * ((sigma * sigma) * sigma));
+        };
+        const NewtonSettings settings{residual, slope, newton_tolerance, newton_cap};
+        const NewtonOutcome plain = solve_newton(settings, sup ? 1.5 : 0.5);
+        if (sup || (plain.found() && plain.root <= 1)) {
+            return plain.value_or_nan();
+        }
+        // Only a positive target has a subsonic root to climb to; C/t for t <= 0 would
+        // start on the negative side and find the mirrored root of a target below the
+        // minimum.
+        if (!(t > 0)) {
+            return rejected;
+        }
+        return solve_newton(settings, C / t).value_or_nan();
+    }
+};
+
+}  // namespace ventaroxi::relations
