@@ -152,3 +152,18 @@ def test_module_itself_refuses_a_second_interpreter():
     assert result.stdout.strip() == "-1"
     assert "ImportError: ventaroxi does not support sub-interpreters" in result.stderr
     assert "http" not in result.stderr
+
+
+def test_numpy_table_comes_from_the_package_of_its_major_version():
+    # NumPy 1.26 also has a numpy._core stand-in that hands out the same table, so only the
+    # modules imported show which path the first call took.
+    result = run_python(
+        """
+        import sys, numpy, ventaroxi
+        ventaroxi.Po_P_from_Ma(numpy.ones(1), 1.4)
+        print(numpy.lib.NumpyVersion(numpy.__version__).major, "numpy._core.multiarray" in sys.modules)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    major, from_core = result.stdout.split()
+    assert from_core == str(int(major) >= 2)
