@@ -4,6 +4,7 @@ import math
 import struct
 
 import numpy as np
+
 import ventaroxi
 
 
