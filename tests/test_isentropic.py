@@ -4,9 +4,10 @@ import math
 
 import numpy as np
 import pytest
-from support import evaluate, same_double, ulps_apart
 
 import ventaroxi as vx
+
+from support import evaluate, same_double, ulps_apart
 
 GA = 1.4
 INF = math.inf
