@@ -186,6 +186,16 @@ step_package() {
   grep -qE 'dist-info/licenses/THIRD_PARTY_NOTICES$' "$work/wheel.txt" || die "the wheel lacks the notices"
   echo "sdist: $(wc -l <"$work/sdist.txt") files; wheel: $(paste -sd' ' "$work/wheel.txt")"
 
+  log "cibuildwheel's configuration: the wheels it selects (not built here)"
+  local platform identifiers
+  for platform in linux macos windows; do
+    identifiers=$("$tools/bin/cibuildwheel" --print-build-identifiers --platform "$platform" | paste -sd' ')
+    echo "$platform: $identifiers"
+    for version in cp311 cp312 cp313 cp314; do
+      [[ " $identifiers" == *" $version-"* ]] || die "cibuildwheel selects no $version wheel for $platform"
+    done
+  done
+
   log "the wheel in a fresh virtual environment"
   python3 -m venv "$clean"
   pip_install "$clean/bin/python" --upgrade pip
