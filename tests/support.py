@@ -1,9 +1,14 @@
 """Helpers shared by the test modules."""
 
+import importlib
 import math
+import os
 import struct
+import sys
 
 import numpy as np
+import pytest
+
 import ventaroxi
 
 
@@ -27,3 +32,16 @@ def ulps_apart(a, b):
 def evaluate(function, values, *rest):
     """Calls `function` on a one-dimensional float64 array and returns Python floats."""
     return getattr(ventaroxi, function)(np.array(values, dtype=np.float64), *rest).tolist()
+
+
+def child_environment():
+    """This process's environment, with a path on which a child finds the same ventaroxi."""
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+
+
+def require(module):
+    """Imports an optional dependency, skipping the test without it, unless the environment
+    sets VENTAROXI_REQUIRE_OPTIONAL=1 (CI does), where its absence is a failure."""
+    if os.environ.get("VENTAROXI_REQUIRE_OPTIONAL") == "1":
+        return importlib.import_module(module)
+    return pytest.importorskip(module)

@@ -1,8 +1,10 @@
 """Matching and conversion of arguments, and every message of a malformed call."""
+
 import re
 
 import numpy as np
 import pytest
+
 import ventaroxi as vx
 
 X = np.array([0.5, 2.0])
@@ -18,16 +20,40 @@ def message_of(call):
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda: vx.To_T_from_Ma(), "To_T_from_Ma() missing 2 required positional arguments: 'Ma' and 'ga'"),
+        (
+            lambda: vx.To_T_from_Ma(),
+            "To_T_from_Ma() missing 2 required positional arguments: 'Ma' and 'ga'",
+        ),
         (lambda: vx.Ma_from_To_T(X), "Ma_from_To_T() missing 1 required positional argument: 'ga'"),
-        (lambda: vx.V_cpTo_from_Ma(ga=1.4), "V_cpTo_from_Ma() missing 1 required positional argument: 'Ma'"),
-        (lambda: vx.To_T_from_Ma(X, 1.4, True), "To_T_from_Ma() takes 2 positional arguments but 3 were given"),
-        (lambda: vx.Ma_from_V_cpTo(X, 1, 2, 3, 4), "Ma_from_V_cpTo() takes 2 positional arguments but 5 were given"),
+        (
+            lambda: vx.V_cpTo_from_Ma(ga=1.4),
+            "V_cpTo_from_Ma() missing 1 required positional argument: 'Ma'",
+        ),
+        (
+            lambda: vx.To_T_from_Ma(X, 1.4, True),
+            "To_T_from_Ma() takes 2 positional arguments but 3 were given",
+        ),
+        (
+            lambda: vx.Ma_from_V_cpTo(X, 1, 2, 3, 4),
+            "Ma_from_V_cpTo() takes 2 positional arguments but 5 were given",
+        ),
         (lambda: vx.To_T_from_Ma(X, Ma=X), "To_T_from_Ma() got multiple values for argument 'Ma'"),
-        (lambda: vx.Ma_from_Po_P(X, 1.4, ga=1.4), "Ma_from_Po_P() got multiple values for argument 'ga'"),
-        (lambda: vx.To_T_from_Ma(X, 1.4, gamma=1.4), "To_T_from_Ma() got an unexpected keyword argument 'gamma'"),
-        (lambda: vx.To_T_from_Ma(X, 1.4, **{"\udc80": 1}), "To_T_from_Ma() got an unexpected keyword argument '\udc80'"),
-        (lambda: vx.To_T_from_Ma(ma=X, ga=1.4), "To_T_from_Ma() got an unexpected keyword argument 'ma'"),
+        (
+            lambda: vx.Ma_from_Po_P(X, 1.4, ga=1.4),
+            "Ma_from_Po_P() got multiple values for argument 'ga'",
+        ),
+        (
+            lambda: vx.To_T_from_Ma(X, 1.4, gamma=1.4),
+            "To_T_from_Ma() got an unexpected keyword argument 'gamma'",
+        ),
+        (
+            lambda: vx.To_T_from_Ma(X, 1.4, **{"\udc80": 1}),
+            "To_T_from_Ma() got an unexpected keyword argument '\udc80'",
+        ),
+        (
+            lambda: vx.To_T_from_Ma(ma=X, ga=1.4),
+            "To_T_from_Ma() got an unexpected keyword argument 'ma'",
+        ),
     ],
 )
 def test_matching_messages(call, message):
@@ -126,7 +152,9 @@ def test_read_only_and_reversed_inputs_are_accepted():
     frozen = np.array([0.5, 1.0, 2.0])
     frozen.flags.writeable = False
     np.testing.assert_array_equal(vx.To_T_from_Ma(frozen, 1.4), vx.To_T_from_Ma(frozen.copy(), 1.4))
-    np.testing.assert_array_equal(vx.To_T_from_Ma(frozen[::-1], 1.4), vx.To_T_from_Ma(frozen, 1.4)[::-1])
+    np.testing.assert_array_equal(
+        vx.To_T_from_Ma(frozen[::-1], 1.4), vx.To_T_from_Ma(frozen, 1.4)[::-1]
+    )
 
 
 class Floaty:
@@ -162,7 +190,7 @@ def test_ga_errors_other_than_type_error_pass_unchanged():
         def __float__(self):
             raise ZeroDivisionError("boom")
 
-    with pytest.raises(ZeroDivisionError, match="^boom$"):
+    with pytest.raises(ZeroDivisionError, match=r"^boom$"):
         vx.To_T_from_Ma(X, Failing())
 
 
@@ -174,7 +202,7 @@ def test_ga_type_error_subclass_is_not_renamed_and_cause_is_kept():
         def __float__(self):
             raise Special("special")
 
-    with pytest.raises(Special, match="^special$"):
+    with pytest.raises(Special, match=r"^special$"):
         vx.To_T_from_Ma(X, RaisesSubclass())
 
     root = KeyError("root")

@@ -1,12 +1,14 @@
 """Mapping over every layout of input array, and the shape, strides and owner of results."""
+
 import hashlib
 
 import numpy as np
 import pytest
-import ventaroxi as vx
 from hypothesis import given, settings
 from hypothesis import strategies as st
 from numpy.lib.stride_tricks import as_strided
+
+import ventaroxi as vx
 
 GA = 1.4
 
@@ -153,7 +155,9 @@ def test_thirty_two_dimensions_work():
     check(view, view.strides)
 
 
-@pytest.mark.skipif(np.lib.NumpyVersion(np.__version__).major < 2, reason="NumPy 1 stops at 32 axes")
+@pytest.mark.skipif(
+    np.lib.NumpyVersion(np.__version__).major < 2, reason="NumPy 1 stops at 32 axes"
+)
 def test_thirty_three_dimensions_are_a_fault():
     with pytest.raises(BaseException) as raised:
         relation(np.zeros((1,) * 33))

@@ -20,7 +20,9 @@ UNITS = ["newton_test", "area_ratio_search_test", "power_test", "lanes_test"]
 
 
 def has_avx2_and_fma():
-    flags = pathlib.Path("/proc/cpuinfo").read_text() if pathlib.Path("/proc/cpuinfo").exists() else ""
+    flags = (
+        pathlib.Path("/proc/cpuinfo").read_text() if pathlib.Path("/proc/cpuinfo").exists() else ""
+    )
     return " avx2" in flags and " fma" in flags
 
 
@@ -38,9 +40,15 @@ def test_cpp_unit(unit, variant, tmp_path):
     flags, environment = VARIANTS[variant]
     binary = tmp_path / unit
     sources = [str(RELATIONS / f"{unit}.cpp"), str(RELATIONS / "power_tables.cpp")]
-    build = subprocess.run(["c++", *FLAGS, *flags, *sources, "-o", str(binary)], capture_output=True, text=True)
+    build = subprocess.run(
+        ["c++", *FLAGS, *flags, *sources, "-o", str(binary)], capture_output=True, text=True
+    )
     assert build.returncode == 0, build.stderr
     run = subprocess.run(
-        [str(binary)], capture_output=True, text=True, timeout=600, env={**os.environ, **environment}
+        [str(binary)],
+        capture_output=True,
+        text=True,
+        timeout=600,
+        env={**os.environ, **environment},
     )
     assert run.returncode == 0, run.stdout + run.stderr

@@ -55,6 +55,7 @@ def plain_impulse_solve(t, ga, start):
 
 # ---- Ma_from_A_Acrit ------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("sup", [False, True])
 @pytest.mark.parametrize("t", [1.0, 0.99, 0.5, 0.0, -0.0, -1.0, -INF])
 def test_area_ratio_at_or_below_one_gives_exactly_one(t, sup):
@@ -70,7 +71,7 @@ def test_area_ratio_infinite_target():
     # The first supersonic midpoint already evaluates to +inf; subsonic, the search ends
     # at the first halving point whose reciprocal overflows.
     assert one(vx.Ma_from_A_Acrit, INF, 1.4, True) == 8.988465674311579e307
-    assert one(vx.Ma_from_A_Acrit, INF, 1.4, False) == 2.0 ** -1024
+    assert one(vx.Ma_from_A_Acrit, INF, 1.4, False) == 2.0**-1024
 
 
 @pytest.mark.parametrize("sup", [False, True, None])
@@ -101,6 +102,7 @@ def test_area_ratio_every_target_is_a_mach_number():
 
 
 # ---- Ma_from_mcpTo_APo ----------------------------------------------------------------
+
 
 def test_mass_flow_at_the_choking_maximum_converges_to_either_side_of_one():
     for ga in (1.1, 1.4, 1.67):
@@ -145,14 +147,17 @@ def test_static_pressure_mass_flow_failures():
     assert np.isnan(vx.Ma_from_mcpTo_AP(t, 1.4)).all()
 
 
-@pytest.mark.parametrize("function, sup", [(vx.Ma_from_mcpTo_APo, True), (vx.Ma_from_mcpTo_AP, None),
-                                           (vx.Ma_from_F_mcpTo, False)])
+@pytest.mark.parametrize(
+    "function, sup",
+    [(vx.Ma_from_mcpTo_APo, True), (vx.Ma_from_mcpTo_AP, None), (vx.Ma_from_F_mcpTo, False)],
+)
 def test_newton_relations_with_ga_equal_to_one_give_nan(function, sup):
     args = (1.0,) if sup is None else (1.0, sup)
     assert np.isnan(function(np.array([0.5, 1.0, 2.0]), *args)).all()
 
 
 # ---- Ma_from_F_mcpTo -------------------------------------------------------------------
+
 
 def test_impulse_values():
     t = impulse(0.5, 1.4)
@@ -198,8 +203,9 @@ def test_impulse_subsonic_round_trip_down_to_small_mach_numbers(ga):
 def test_impulse_results_of_the_plain_solve_stay_bit_identical(ga):
     """The second solve runs only after the plain one fails or lands above Mach 1; every
     other result is the plain solve's, bit for bit, on both branches."""
-    t = np.concatenate([[impulse(m, ga) for m in np.geomspace(0.01, 50, 600)],
-                        np.linspace(-2, 3, 400)])
+    t = np.concatenate(
+        [[impulse(m, ga) for m in np.geomspace(0.01, 50, 600)], np.linspace(-2, 3, 400)]
+    )
     for sup, start in ((False, 0.5), (True, 1.5)):
         got = vx.Ma_from_F_mcpTo(t, ga, sup)
         plain = [plain_impulse_solve(x, ga, start) for x in t]
@@ -227,13 +233,16 @@ SUPERSONIC = np.geomspace(1.05, 10, 181)
 
 
 @pytest.mark.parametrize("ga", GAS)
-@pytest.mark.parametrize("forward, inverse, M, sup", [
-    (vx.A_Acrit_from_Ma, vx.Ma_from_A_Acrit, SUBSONIC, False),
-    (vx.A_Acrit_from_Ma, vx.Ma_from_A_Acrit, SUPERSONIC, True),
-    (vx.mcpTo_APo_from_Ma, vx.Ma_from_mcpTo_APo, SUBSONIC, False),
-    (vx.mcpTo_APo_from_Ma, vx.Ma_from_mcpTo_APo, SUPERSONIC, True),
-    (vx.mcpTo_AP_from_Ma, vx.Ma_from_mcpTo_AP, np.concatenate([SUBSONIC, SUPERSONIC]), None),
-])
+@pytest.mark.parametrize(
+    "forward, inverse, M, sup",
+    [
+        (vx.A_Acrit_from_Ma, vx.Ma_from_A_Acrit, SUBSONIC, False),
+        (vx.A_Acrit_from_Ma, vx.Ma_from_A_Acrit, SUPERSONIC, True),
+        (vx.mcpTo_APo_from_Ma, vx.Ma_from_mcpTo_APo, SUBSONIC, False),
+        (vx.mcpTo_APo_from_Ma, vx.Ma_from_mcpTo_APo, SUPERSONIC, True),
+        (vx.mcpTo_AP_from_Ma, vx.Ma_from_mcpTo_AP, np.concatenate([SUBSONIC, SUPERSONIC]), None),
+    ],
+)
 def test_round_trip(forward, inverse, M, sup, ga):
     args = (ga,) if sup is None else (ga, sup)
     assert relative_error(inverse(forward(M, ga), *args), M) < 1e-10

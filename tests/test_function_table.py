@@ -10,11 +10,25 @@ import pytest
 import ventaroxi as vx
 
 NAMES = [
-    "To_T_from_Ma", "Po_P_from_Ma", "rhoo_rho_from_Ma", "V_cpTo_from_Ma",
-    "mcpTo_APo_from_Ma", "mcpTo_AP_from_Ma", "A_Acrit_from_Ma", "Mash_from_Ma",
-    "Posh_Po_from_Ma", "Ma_from_Po_P", "Ma_from_To_T", "Ma_from_rhoo_rho", "Ma_from_V_cpTo",
-    "Ma_from_F_mcpTo", "Ma_from_mcpTo_APo", "Ma_from_mcpTo_AP", "Ma_from_A_Acrit",
-    "Ma_from_Mash", "Ma_from_Posh_Po",
+    "To_T_from_Ma",
+    "Po_P_from_Ma",
+    "rhoo_rho_from_Ma",
+    "V_cpTo_from_Ma",
+    "mcpTo_APo_from_Ma",
+    "mcpTo_AP_from_Ma",
+    "A_Acrit_from_Ma",
+    "Mash_from_Ma",
+    "Posh_Po_from_Ma",
+    "Ma_from_Po_P",
+    "Ma_from_To_T",
+    "Ma_from_rhoo_rho",
+    "Ma_from_V_cpTo",
+    "Ma_from_F_mcpTo",
+    "Ma_from_mcpTo_APo",
+    "Ma_from_mcpTo_AP",
+    "Ma_from_A_Acrit",
+    "Ma_from_Mash",
+    "Ma_from_Posh_Po",
 ]
 WITH_SUP = ["Ma_from_F_mcpTo", "Ma_from_mcpTo_APo", "Ma_from_A_Acrit"]
 
@@ -83,48 +97,81 @@ def test_none_selects_the_subsonic_branch(name):
 def test_mass_flow_inverse_defaults_to_subsonic_and_refuses_none():
     t = np.array([1.0])
     assert vx.Ma_from_mcpTo_APo(t, 1.4)[0] == vx.Ma_from_mcpTo_APo(t, 1.4, False)[0]
-    with pytest.raises(TypeError, match=re.escape(
-            "argument 'sup': 'NoneType' object cannot be converted to 'PyBool'")):
+    with pytest.raises(
+        TypeError,
+        match=re.escape("argument 'sup': 'NoneType' object cannot be converted to 'PyBool'"),
+    ):
         vx.Ma_from_mcpTo_APo(t, 1.4, None)
 
 
 @pytest.mark.parametrize("name", WITH_SUP)
-@pytest.mark.parametrize("sup, type_name", [(1, "int"), (0, "int"), (1.0, "float"), ("yes", "str"),
-                                            (np.int64(1), "int64")])
+@pytest.mark.parametrize(
+    "sup, type_name",
+    [(1, "int"), (0, "int"), (1.0, "float"), ("yes", "str"), (np.int64(1), "int64")],
+)
 def test_sup_must_be_a_boolean(name, sup, type_name):
     with pytest.raises(TypeError) as raised:
         getattr(vx, name)(X, 1.4, sup)
-    assert str(raised.value) == f"argument 'sup': '{type_name}' object cannot be converted to 'PyBool'"
+    assert (
+        str(raised.value) == f"argument 'sup': '{type_name}' object cannot be converted to 'PyBool'"
+    )
 
 
-@pytest.mark.parametrize("call, message", [
-    (lambda: vx.Ma_from_mcpTo_APo(mcpTo_APo=X, ga=1.4),
-     "Ma_from_mcpTo_APo() got some positional-only arguments passed as keyword arguments: "
-     "'mcpTo_APo' and 'ga'"),
-    (lambda: vx.Ma_from_mcpTo_APo(X, 1.4, sup=True),
-     "Ma_from_mcpTo_APo() got some positional-only arguments passed as keyword arguments: 'sup'"),
-    (lambda: vx.Ma_from_mcpTo_APo(X, ga=1.4, sup=True),
-     "Ma_from_mcpTo_APo() got some positional-only arguments passed as keyword arguments: "
-     "'ga' and 'sup'"),
-    (lambda: vx.Ma_from_mcpTo_APo(X, 1.4, sup=True, gamma=1.4),
-     "Ma_from_mcpTo_APo() got an unexpected keyword argument 'gamma'"),
-    (lambda: vx.Ma_from_mcpTo_APo(X, 1.4, True, 1),
-     "Ma_from_mcpTo_APo() takes from 2 to 3 positional arguments but 4 were given"),
-    (lambda: vx.Ma_from_mcpTo_APo(X),
-     "Ma_from_mcpTo_APo() missing 1 required positional argument: 'ga'"),
-    (lambda: vx.Ma_from_mcpTo_APo(),
-     "Ma_from_mcpTo_APo() missing 2 required positional arguments: 'mcpTo_APo' and 'ga'"),
-    (lambda: vx.Ma_from_A_Acrit(X, 1.4),
-     "Ma_from_A_Acrit() missing 1 required positional argument: 'sup'"),
-    (lambda: vx.Ma_from_F_mcpTo(),
-     "Ma_from_F_mcpTo() missing 3 required positional arguments: 'F_mcpTo', 'ga', and 'sup'"),
-    (lambda: vx.Ma_from_A_Acrit([1], "a", 1),
-     "argument 'A_Acrit': 'list' object cannot be converted to 'PyArray<T, D>'"),
-    (lambda: vx.Ma_from_Posh_Po(X, 1.4, True),
-     "Ma_from_Posh_Po() takes 2 positional arguments but 3 were given"),
-    (lambda: vx.Ma_from_Mash(Mash=X, ga=1.4, sup=True),
-     "Ma_from_Mash() got an unexpected keyword argument 'sup'"),
-])
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (
+            lambda: vx.Ma_from_mcpTo_APo(mcpTo_APo=X, ga=1.4),
+            "Ma_from_mcpTo_APo() got some positional-only arguments passed as keyword arguments: "
+            "'mcpTo_APo' and 'ga'",
+        ),
+        (
+            lambda: vx.Ma_from_mcpTo_APo(X, 1.4, sup=True),
+            "Ma_from_mcpTo_APo() got some positional-only arguments passed as keyword arguments: 'sup'",
+        ),
+        (
+            lambda: vx.Ma_from_mcpTo_APo(X, ga=1.4, sup=True),
+            "Ma_from_mcpTo_APo() got some positional-only arguments passed as keyword arguments: "
+            "'ga' and 'sup'",
+        ),
+        (
+            lambda: vx.Ma_from_mcpTo_APo(X, 1.4, sup=True, gamma=1.4),
+            "Ma_from_mcpTo_APo() got an unexpected keyword argument 'gamma'",
+        ),
+        (
+            lambda: vx.Ma_from_mcpTo_APo(X, 1.4, True, 1),
+            "Ma_from_mcpTo_APo() takes from 2 to 3 positional arguments but 4 were given",
+        ),
+        (
+            lambda: vx.Ma_from_mcpTo_APo(X),
+            "Ma_from_mcpTo_APo() missing 1 required positional argument: 'ga'",
+        ),
+        (
+            lambda: vx.Ma_from_mcpTo_APo(),
+            "Ma_from_mcpTo_APo() missing 2 required positional arguments: 'mcpTo_APo' and 'ga'",
+        ),
+        (
+            lambda: vx.Ma_from_A_Acrit(X, 1.4),
+            "Ma_from_A_Acrit() missing 1 required positional argument: 'sup'",
+        ),
+        (
+            lambda: vx.Ma_from_F_mcpTo(),
+            "Ma_from_F_mcpTo() missing 3 required positional arguments: 'F_mcpTo', 'ga', and 'sup'",
+        ),
+        (
+            lambda: vx.Ma_from_A_Acrit([1], "a", 1),
+            "argument 'A_Acrit': 'list' object cannot be converted to 'PyArray<T, D>'",
+        ),
+        (
+            lambda: vx.Ma_from_Posh_Po(X, 1.4, True),
+            "Ma_from_Posh_Po() takes 2 positional arguments but 3 were given",
+        ),
+        (
+            lambda: vx.Ma_from_Mash(Mash=X, ga=1.4, sup=True),
+            "Ma_from_Mash() got an unexpected keyword argument 'sup'",
+        ),
+    ],
+)
 def test_argument_errors(call, message):
     with pytest.raises(TypeError) as raised:
         call()
@@ -135,7 +182,7 @@ def test_argument_errors(call, message):
 def test_keywords_are_accepted(name):
     function = getattr(vx, name)
     parameters = list(inspect.signature(function).parameters)
-    values = [np.array([0.9, 2.0]), 1.4, True][:len(parameters)]
+    values = [np.array([0.9, 2.0]), 1.4, True][: len(parameters)]
     by_position = function(*values)
-    by_keyword = function(**dict(zip(parameters, values)))
+    by_keyword = function(**dict(zip(parameters, values, strict=True)))
     assert by_position.tobytes() == by_keyword.tobytes()

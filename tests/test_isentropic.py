@@ -1,9 +1,12 @@
 """Isentropic ratios and velocity from Mach number, and their closed-form inverses."""
+
 import math
 
 import numpy as np
 import pytest
+
 import ventaroxi as vx
+
 from support import evaluate, same_double, ulps_apart
 
 GA = 1.4
@@ -90,7 +93,7 @@ def test_order_of_operations_over_many_inputs(function, ga):
         x = rng.uniform(1, 50, 2000)
     results = getattr(vx, function)(x, ga).tolist()
     allowed = 1 if function in USES_POW else 0
-    for value, result in zip(x.tolist(), results):
+    for value, result in zip(x.tolist(), results, strict=True):
         assert ulps_apart(result, reference(function, value, ga)) <= allowed, value
 
 
@@ -107,7 +110,7 @@ def test_order_of_operations_over_many_inputs(function, ga):
     ],
 )
 def test_forward_special_values(Ma, To_T, Po_P, rhoo_rho, V_cpTo):
-    for function, expected in zip(FORWARD, [To_T, Po_P, rhoo_rho, V_cpTo]):
+    for function, expected in zip(FORWARD, [To_T, Po_P, rhoo_rho, V_cpTo], strict=True):
         assert same_double(evaluate(function, [Ma], GA)[0], expected), function
 
 
@@ -120,7 +123,13 @@ def test_forward_symmetry_in_ma(Ma):
 
 @pytest.mark.parametrize(
     "Ma, ratio, V_cpTo",
-    [(0.5, 1.0, 0.0), (-3.0, 1.0, -0.0), (1e150, 1.0, 0.0), (OVERFLOWING_MA, NAN, NAN), (INF, NAN, NAN)],
+    [
+        (0.5, 1.0, 0.0),
+        (-3.0, 1.0, -0.0),
+        (1e150, 1.0, 0.0),
+        (OVERFLOWING_MA, NAN, NAN),
+        (INF, NAN, NAN),
+    ],
 )
 def test_forward_with_ga_one(Ma, ratio, V_cpTo):
     for function in FORWARD[:3]:
@@ -140,9 +149,21 @@ def test_forward_with_ga_below_one_and_nan():
 @pytest.mark.parametrize(
     "function, x, expected",
     [
-        ("Ma_from_To_T", [1.0, 0.5, 0.0, -2.0, -INF, INF, NAN, 1e308], [0.0, NAN, NAN, NAN, NAN, INF, NAN, INF]),
-        ("Ma_from_Po_P", [1.0, 0.5, 0.0, -2.0, -INF, INF, NAN], [0.0, NAN, NAN, NAN, INF, INF, NAN]),
-        ("Ma_from_rhoo_rho", [1.0, 0.5, 0.0, -2.0, -INF, INF, NAN], [0.0, NAN, NAN, NAN, INF, INF, NAN]),
+        (
+            "Ma_from_To_T",
+            [1.0, 0.5, 0.0, -2.0, -INF, INF, NAN, 1e308],
+            [0.0, NAN, NAN, NAN, NAN, INF, NAN, INF],
+        ),
+        (
+            "Ma_from_Po_P",
+            [1.0, 0.5, 0.0, -2.0, -INF, INF, NAN],
+            [0.0, NAN, NAN, NAN, INF, INF, NAN],
+        ),
+        (
+            "Ma_from_rhoo_rho",
+            [1.0, 0.5, 0.0, -2.0, -INF, INF, NAN],
+            [0.0, NAN, NAN, NAN, INF, INF, NAN],
+        ),
         (
             "Ma_from_V_cpTo",
             [0.0, -0.0, 1.4142135623730951, 1.5, -1.5, INF, -INF, NAN, 1e-310],
@@ -151,7 +172,7 @@ def test_forward_with_ga_below_one_and_nan():
     ],
 )
 def test_inverse_special_values(function, x, expected):
-    for value, result, wanted in zip(x, evaluate(function, x, GA), expected):
+    for value, result, wanted in zip(x, evaluate(function, x, GA), expected, strict=True):
         assert same_double(result, wanted), value
 
 
@@ -170,12 +191,21 @@ def test_velocity_just_below_root_two_is_finite_and_large():
     ],
 )
 def test_inverses_with_ga_one(function, x, expected):
-    for value, result, wanted in zip(x, evaluate(function, x, 1.0), expected):
+    for value, result, wanted in zip(x, evaluate(function, x, 1.0), expected, strict=True):
         assert same_double(result, wanted), value
 
 
 @pytest.mark.parametrize("ga", np.linspace(1.1, 1.67, 7).tolist())
-@pytest.mark.parametrize("forward, inverse", list(zip(FORWARD, ["Ma_from_To_T", "Ma_from_Po_P", "Ma_from_rhoo_rho", "Ma_from_V_cpTo"])))
+@pytest.mark.parametrize(
+    "forward, inverse",
+    list(
+        zip(
+            FORWARD,
+            ["Ma_from_To_T", "Ma_from_Po_P", "Ma_from_rhoo_rho", "Ma_from_V_cpTo"],
+            strict=True,
+        )
+    ),
+)
 def test_round_trip(forward, inverse, ga):
     Ma = np.geomspace(0.1, 10, 400)
     Ma_back = getattr(vx, inverse)(getattr(vx, forward)(Ma, ga), ga)

@@ -25,11 +25,14 @@ def close12(x, expected):
     return x == pytest.approx(expected, rel=1e-11, abs=0)
 
 
-@pytest.mark.parametrize("Ma, apo, ap, area", [
-    (0.5, 0.956093018947, 1.1341296222213757, 1.33984375000),
-    (2.0, 0.759120151618, 5.939696961966999, 1.68750000000),
-    (1.0, 1.28101525586, 2.424871130596428, 1.0),
-])
+@pytest.mark.parametrize(
+    "Ma, apo, ap, area",
+    [
+        (0.5, 0.956093018947, 1.1341296222213757, 1.33984375000),
+        (2.0, 0.759120151618, 5.939696961966999, 1.68750000000),
+        (1.0, 1.28101525586, 2.424871130596428, 1.0),
+    ],
+)
 def test_values_at_ga_1_4(Ma, apo, ap, area):
     assert close12(one(vx.mcpTo_APo_from_Ma, Ma, 1.4), apo)
     # No pow in the static-pressure mass flow: its steps fix every bit.
@@ -42,18 +45,24 @@ def test_area_ratio_is_exactly_one_at_sonic_point():
         assert one(vx.A_Acrit_from_Ma, 1.0, ga) == 1.0
 
 
-@pytest.mark.parametrize("Ma, apo, ap, area", [
-    (0.0, 0.0, 0.0, INF),
-    (-0.0, -0.0, -0.0, -INF),
-    (INF, NAN, INF, NAN),
-    (-INF, NAN, -INF, NAN),
-    (1e200, 0.0, INF, INF),
-    (-1e200, -0.0, -INF, -INF),
-    (NAN, NAN, NAN, NAN),
-])
+@pytest.mark.parametrize(
+    "Ma, apo, ap, area",
+    [
+        (0.0, 0.0, 0.0, INF),
+        (-0.0, -0.0, -0.0, -INF),
+        (INF, NAN, INF, NAN),
+        (-INF, NAN, -INF, NAN),
+        (1e200, 0.0, INF, INF),
+        (-1e200, -0.0, -INF, -INF),
+        (NAN, NAN, NAN, NAN),
+    ],
+)
 def test_special_values(Ma, apo, ap, area):
-    for function, expected in ((vx.mcpTo_APo_from_Ma, apo), (vx.mcpTo_AP_from_Ma, ap),
-                               (vx.A_Acrit_from_Ma, area)):
+    for function, expected in (
+        (vx.mcpTo_APo_from_Ma, apo),
+        (vx.mcpTo_AP_from_Ma, ap),
+        (vx.A_Acrit_from_Ma, area),
+    ):
         got = one(function, Ma, 1.4)
         if math.isnan(expected):
             assert math.isnan(got), function.__name__
@@ -61,8 +70,9 @@ def test_special_values(Ma, apo, ap, area):
             assert bits(got) == bits(expected), function.__name__
 
 
-@pytest.mark.parametrize("function", [vx.mcpTo_APo_from_Ma, vx.mcpTo_AP_from_Ma,
-                                      vx.A_Acrit_from_Ma])
+@pytest.mark.parametrize(
+    "function", [vx.mcpTo_APo_from_Ma, vx.mcpTo_AP_from_Ma, vx.A_Acrit_from_Ma]
+)
 def test_odd_in_Ma(function):
     Ma = np.array([0.01, 0.3, 0.5, 1.0, 1.7, 2.0, 10.0, 123.456])
     assert np.array_equal(function(-Ma, 1.4), -function(Ma, 1.4))

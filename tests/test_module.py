@@ -1,4 +1,5 @@
 """The module object: its attributes, functions, import behaviour and lazy NumPy."""
+
 import importlib
 import inspect
 import os
@@ -7,6 +8,7 @@ import sys
 import textwrap
 
 import pytest
+
 import ventaroxi as vx
 
 INTERPRETER_GIVES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
@@ -16,7 +18,11 @@ def run_python(code):
     """Runs `code` in a fresh interpreter that finds the same ventaroxi as this one."""
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, env=env, timeout=120
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        env=env,
+        timeout=120,
     )
 
 
@@ -91,13 +97,20 @@ def test_import_without_numpy_then_a_later_call_works():
     )
     assert result.returncode == 0, result.stderr
     lines = result.stdout.splitlines()
-    assert lines[0] == "matching: To_T_from_Ma() missing 2 required positional arguments: 'Ma' and 'ga'"
+    assert (
+        lines[0]
+        == "matching: To_T_from_Ma() missing 2 required positional arguments: 'Ma' and 'ga'"
+    )
     # Both attempts fail the same way, and the call after NumPy is back succeeds: a failed
     # fetch is not remembered.
-    assert lines[1:5] == [
-        "fault: PanicException True",
-        "message: Failed to access NumPy array API capsule: ModuleNotFoundError: No module named 'numpy'",
-    ] * 2
+    assert (
+        lines[1:5]
+        == [
+            "fault: PanicException True",
+            "message: Failed to access NumPy array API capsule: ModuleNotFoundError: No module named 'numpy'",
+        ]
+        * 2
+    )
     assert lines[5] == "later: [1.7999999999999998]"
 
 
@@ -152,3 +165,18 @@ def test_module_itself_refuses_a_second_interpreter():
     assert result.stdout.strip() == "-1"
     assert "ImportError: ventaroxi does not support sub-interpreters" in result.stderr
     assert "http" not in result.stderr
+
+
+def test_numpy_table_comes_from_the_package_of_its_major_version():
+    # NumPy 1.26 also has a numpy._core stand-in that hands out the same table, so only the
+    # modules imported show which path the first call took.
+    result = run_python(
+        """
+        import sys, numpy, ventaroxi
+        ventaroxi.Po_P_from_Ma(numpy.ones(1), 1.4)
+        print(numpy.lib.NumpyVersion(numpy.__version__).major, "numpy._core.multiarray" in sys.modules)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    major, from_core = result.stdout.split()
+    assert from_core == str(int(major) >= 2)

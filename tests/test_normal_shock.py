@@ -19,14 +19,17 @@ def at(function, values, ga=1.4):
     return function(np.array(values, dtype=float), ga)
 
 
-@pytest.mark.parametrize("Ma, mash, posh", [
-    (1.0, 1.0, 1.0),
-    (2.0, 0.5773502691896257, 0.720873861485),
-    (3.0, 0.4751909633114914, 0.328343888191),
-    (10.0, 0.3875752730434155, 0.00304475264342),
-    # A subsonic Mach number is not rejected: the expressions give values above 1.
-    (0.5, 2.6457513110645903, 2.25676746566),
-])
+@pytest.mark.parametrize(
+    "Ma, mash, posh",
+    [
+        (1.0, 1.0, 1.0),
+        (2.0, 0.5773502691896257, 0.720873861485),
+        (3.0, 0.4751909633114914, 0.328343888191),
+        (10.0, 0.3875752730434155, 0.00304475264342),
+        # A subsonic Mach number is not rejected: the expressions give values above 1.
+        (0.5, 2.6457513110645903, 2.25676746566),
+    ],
+)
 def test_values_at_ga_1_4(Ma, mash, posh):
     # No pow behind the Mach number: its steps fix every bit.
     assert bits(at(vx.Mash_from_Ma, [Ma])[0]) == bits(mash)

@@ -16,13 +16,16 @@ def at(function, values, ga=1.4):
     return function(np.array(values, dtype=float), ga)
 
 
-@pytest.mark.parametrize("Mash, Ma, rel", [
-    (1.0, 1.0, 1e-15),
-    (0.9, 1.1153974, 1e-7),
-    (0.5, math.sqrt(7), 1e-15),
-    (0.4, 6.5574385, 1e-7),
-    (0.378, 165.396, 1e-5),
-])
+@pytest.mark.parametrize(
+    "Mash, Ma, rel",
+    [
+        (1.0, 1.0, 1e-15),
+        (0.9, 1.1153974, 1e-7),
+        (0.5, math.sqrt(7), 1e-15),
+        (0.4, 6.5574385, 1e-7),
+        (0.378, 165.396, 1e-5),
+    ],
+)
 def test_mach_number_behind(Mash, Ma, rel):
     assert at(vx.Ma_from_Mash, [Mash])[0] == pytest.approx(Ma, rel=rel, abs=0)
 
@@ -46,17 +49,20 @@ def test_mach_number_behind_for_other_ga():
     assert at(vx.Ma_from_Mash, [0.9], 1.99)[0] == pytest.approx(1.11996, rel=1e-5)
 
 
-@pytest.mark.parametrize("Posh_Po, Ma, rel", [
-    (0.99999, 1.02002, 1e-5),
-    (0.9, 1.5870045, 1e-7),
-    (0.5, 2.4975411, 1e-7),
-    (0.1, 4.3936383, 1e-7),
-    (0.001, 12.649466, 1e-7),
-    (1e-12, 815.14, 1e-5),
-    # Above 1 the iteration may settle below Mach 1, where the relation takes that value.
-    (1.01, 0.82667, 1e-5),
-    (1.2, 0.62740, 1e-5),
-])
+@pytest.mark.parametrize(
+    "Posh_Po, Ma, rel",
+    [
+        (0.99999, 1.02002, 1e-5),
+        (0.9, 1.5870045, 1e-7),
+        (0.5, 2.4975411, 1e-7),
+        (0.1, 4.3936383, 1e-7),
+        (0.001, 12.649466, 1e-7),
+        (1e-12, 815.14, 1e-5),
+        # Above 1 the iteration may settle below Mach 1, where the relation takes that value.
+        (1.01, 0.82667, 1e-5),
+        (1.2, 0.62740, 1e-5),
+    ],
+)
 def test_mach_number_from_stagnation_pressure_ratio(Posh_Po, Ma, rel):
     assert at(vx.Ma_from_Posh_Po, [Posh_Po])[0] == pytest.approx(Ma, rel=rel, abs=0)
 
@@ -83,8 +89,10 @@ def test_stagnation_pressure_ratio_may_settle_on_a_negative_root():
 
 
 @pytest.mark.parametrize("ga", GAS)
-@pytest.mark.parametrize("forward, inverse", [(vx.Mash_from_Ma, vx.Ma_from_Mash),
-                                              (vx.Posh_Po_from_Ma, vx.Ma_from_Posh_Po)])
+@pytest.mark.parametrize(
+    "forward, inverse",
+    [(vx.Mash_from_Ma, vx.Ma_from_Mash), (vx.Posh_Po_from_Ma, vx.Ma_from_Posh_Po)],
+)
 def test_round_trip(forward, inverse, ga):
     M = np.geomspace(1.05, 10, 361)
     got = inverse(forward(M, ga), ga)

@@ -92,7 +92,8 @@ bool raise_positional_only(const CallSignature& signature, std::span<const std::
                             parameter_list(signature, parameters));
 }
 
-bool raise_missing_arguments(const CallSignature& signature, std::span<const std::size_t> parameters)
+bool raise_missing_arguments(const CallSignature& signature,
+                             std::span<const std::size_t> parameters)
 {
     const std::size_t missing = parameters.size();
     const std::string what = missing == 1
@@ -111,7 +112,8 @@ bool raise_array_conversion(const char* parameter, PyObject* object)
 
 bool raise_bool_conversion(PyObject* object)
 {
-    raise_type_error("'" + qualified_type_name(object) + "' object cannot be converted to 'PyBool'");
+    raise_type_error("'" + qualified_type_name(object) +
+                     "' object cannot be converted to 'PyBool'");
     return name_argument_in_error("sup");
 }
 

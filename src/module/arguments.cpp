@@ -28,7 +28,8 @@ std::ptrdiff_t find_parameter(std::size_t function, PyObject* keyword)
         }
     }
     Py_ssize_t length = 0;
-    const char* text = PyUnicode_Check(keyword) ? PyUnicode_AsUTF8AndSize(keyword, &length) : nullptr;
+    const char* text =
+        PyUnicode_Check(keyword) ? PyUnicode_AsUTF8AndSize(keyword, &length) : nullptr;
     if (text == nullptr) {
         PyErr_Clear();  // a name that has no UTF-8 form matches no parameter
         return no_parameter;
@@ -65,7 +66,8 @@ bool is_float64(PyArrayObject* array)
 // `numpy.bool` (NumPy 2); a type whose names cannot be read is not one.
 bool is_numpy_bool_type(PyTypeObject* type)
 {
-    PyRef module = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    PyRef module =
+        PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
     if (!module || !PyUnicode_Check(module.get()) ||
         PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
         PyErr_Clear();
@@ -77,7 +79,7 @@ bool is_numpy_bool_type(PyTypeObject* type)
         return false;
     }
     return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-           PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
+        PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
 }
 
 [[gnu::cold]] bool convert_numpy_bool(PyObject* object, bool& sup)
@@ -157,9 +159,10 @@ bool match_arguments(std::size_t function, PyObject* const* args, Py_ssize_t nar
         }
     }
     if (given < signature.required &&
-        std::any_of(slots.begin() + static_cast<std::ptrdiff_t>(given),
-                    slots.begin() + static_cast<std::ptrdiff_t>(signature.required),
-                    [](PyObject* slot) { return slot == nullptr; })) {
+        std::any_of(
+            slots.begin() + static_cast<std::ptrdiff_t>(given),
+            slots.begin() + static_cast<std::ptrdiff_t>(signature.required),
+            [](PyObject* slot) { return slot == nullptr; })) {
         return raise_missing(signature, slots);
     }
     return true;

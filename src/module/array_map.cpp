@@ -58,7 +58,8 @@ bool is_gap_free_block(const StridedView& view)
     std::ptrdiff_t elements_below = 1;
     for (int rank = 0; rank < view.ndim; ++rank) {
         const int axis = axes[rank];
-        if (view.shape[axis] != 1 && std::abs(view.strides[axis]) != element_size * elements_below) {
+        if (view.shape[axis] != 1 &&
+            std::abs(view.strides[axis]) != element_size * elements_below) {
             return false;
         }
         elements_below *= view.shape[axis];

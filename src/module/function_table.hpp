@@ -53,6 +53,7 @@ inline namespace VENTAROXI_ISA {
 
 using namespace relations;
 
+// clang-format off: a row per function, as the table reads best
 inline constexpr std::array<FunctionSpec, function_count> function_table = {{
     {{"To_T_from_Ma", {"Ma", "ga"}, 2, 0, 2}, "To_T_from_Ma(Ma, ga)\n--\n\n",
      ArrayRank::exactly_one, SupRule::absent, &evaluate<To_T_from_Ma>},
@@ -96,6 +97,7 @@ inline constexpr std::array<FunctionSpec, function_count> function_table = {{
     {{"Ma_from_Posh_Po", {"Posh_Po", "ga"}, 2, 0, 2}, "Ma_from_Posh_Po(Posh_Po, ga)\n--\n\n",
      ArrayRank::any, SupRule::absent, &evaluate<Ma_from_Posh_Po>},
 }};
+// clang-format on
 
 }  // namespace VENTAROXI_ISA
 }  // namespace ventaroxi

@@ -92,7 +92,7 @@ bool add_function(PyObject* module, PyObject* module_name, std::size_t row)
         return false;
     }
     return append_to_all(module, name.get()) &&
-           PyObject_SetAttr(module, name.get(), function.get()) == 0;
+        PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }
 
 PyObject* create_module()

@@ -22,8 +22,8 @@ PyObject* panic_exception_class()
     }
     PyObject* created = PyErr_NewExceptionWithDoc(
         "ventaroxi.PanicException",
-        "An internal fault of ventaroxi, raised at the interpreter boundary.",
-        PyExc_BaseException, nullptr);
+        "An internal fault of ventaroxi, raised at the interpreter boundary.", PyExc_BaseException,
+        nullptr);
     if (created != nullptr) {
         // Kept for the life of the process: every fault raises the same class.
         panic_class.store(created, std::memory_order_release);

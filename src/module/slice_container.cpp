@@ -24,7 +24,8 @@ void slice_container_dealloc(PyObject* self)
 
 PyType_Slot slice_container_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(&slice_container_dealloc)},
-    {Py_tp_doc, const_cast<char*>("A utility type that safely keeps an owned buffer on the Python heap.")},
+    {Py_tp_doc,
+     const_cast<char*>("A utility type that safely keeps an owned buffer on the Python heap.")},
     {0, nullptr},
 };
 

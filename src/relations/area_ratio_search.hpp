@@ -108,7 +108,9 @@ public:
                                      : std::numeric_limits<double>::infinity();
         for (std::size_t k = 0; k < length_; ++k) {
             const double value = std::isnan(bounds_[k]) ? unordered : bounds_[k];
-            bounds_[k] = k == 0 ? value : (sup ? std::min(bounds_[k - 1], value) : std::max(bounds_[k - 1], value));
+            bounds_[k] = k == 0
+                ? value
+                : (sup ? std::min(bounds_[k - 1], value) : std::max(bounds_[k - 1], value));
         }
     }
 
@@ -151,7 +153,8 @@ private:
 // The search on lanes, each lane from the first pass its target does not share, under
 // exactly the rules of the search above: every lane ends on the bits it gets there.
 template <class Area>
-Lanes search_area_ratio(const Area& area, const SharedPasses& shared, Lanes t, bool sup, Mask active)
+Lanes search_area_ratio(const Area& area, const SharedPasses& shared, Lanes t, bool sup,
+                        Mask active)
 {
     using Passes = Mask;
     Lanes lo = Lanes{} + area_ratio_bracket(sup).lo;
@@ -178,8 +181,9 @@ Lanes search_area_ratio(const Area& area, const SharedPasses& shared, Lanes t, b
         const Lanes new_hi = select(running & (sup ? below : above), x, hi);
         const Lanes new_x = (new_lo + new_hi) * 0.5;
         pass -= running;  // a mask lane is -1 where it holds
-        const Mask unmoved = (__builtin_bit_cast(Passes, new_lo) == __builtin_bit_cast(Passes, lo)) &
-                             (__builtin_bit_cast(Passes, new_hi) == __builtin_bit_cast(Passes, hi));
+        const Mask unmoved =
+            (__builtin_bit_cast(Passes, new_lo) == __builtin_bit_cast(Passes, lo)) &
+            (__builtin_bit_cast(Passes, new_hi) == __builtin_bit_cast(Passes, hi));
         const Mask settled = running & (unmoved | (pass >= area_ratio_passes));
         lo = new_lo;
         hi = new_hi;

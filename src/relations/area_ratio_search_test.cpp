@@ -24,8 +24,27 @@ std::vector<double> targets(const A_Acrit_from_Ma& area)
     const double inf = std::numeric_limits<double>::infinity();
     const double max = std::numeric_limits<double>::max();
     std::vector<double> list = {
-        1.0, std::nextafter(1.0, 2.0), std::nextafter(1.0, 0.0), 0.5, 0.0, -0.0, -1.0, -inf, inf,
-        max, 1e308, 1e300, 1e200, 1e100, 1e20, 1e-300, 5e-324, 2.0, 1.5, 1.0000001, 100.0,
+        1.0,
+        std::nextafter(1.0, 2.0),
+        std::nextafter(1.0, 0.0),
+        0.5,
+        0.0,
+        -0.0,
+        -1.0,
+        -inf,
+        inf,
+        max,
+        1e308,
+        1e300,
+        1e200,
+        1e100,
+        1e20,
+        1e-300,
+        5e-324,
+        2.0,
+        1.5,
+        1.0000001,
+        100.0,
     };
     // Forward values on both sides of the sonic point: targets met exactly, or nearly.
     for (double M = 1e-3; M < 1; M *= 1.07) {
@@ -71,15 +90,17 @@ void compare(double ga, bool sup, Cost& cost)
         const double literal = search_area_ratio_literal(area, t, sup);
         // A NaN ga gives the relation NaN (but 1 for t = 1), where the plain search would
         // report its first midpoint; the search itself must still match.
-        const double expected = std::isnan(ga) && t != 1 ? std::numeric_limits<double>::quiet_NaN() : literal;
+        const double expected =
+            std::isnan(ga) && t != 1 ? std::numeric_limits<double>::quiet_NaN() : literal;
         if (std::bit_cast<std::uint64_t>(early) != std::bit_cast<std::uint64_t>(literal) ||
             std::bit_cast<std::uint64_t>(inverse(t)) != std::bit_cast<std::uint64_t>(expected) ||
             std::bit_cast<std::uint64_t>(lanes) != std::bit_cast<std::uint64_t>(expected)) {
             if (++failures > 20) {
                 continue;
             }
-            std::printf("FAILED: ga=%.17g sup=%d t=%.17g: early %.17g, on lanes %.17g, all passes %.17g\n",
-                        ga, sup, t, early, lanes, literal);
+            std::printf(
+                "FAILED: ga=%.17g sup=%d t=%.17g: early %.17g, on lanes %.17g, all passes %.17g\n",
+                ga, sup, t, early, lanes, literal);
         }
         if (ga > 1 && t != 1) {
             cost.total += evaluations;
@@ -96,8 +117,10 @@ void nan_target()
         const Ma_from_A_Acrit inverse(1.4, sup);
         const double literal = search_area_ratio_literal(A_Acrit_from_Ma(1.4), nan, sup);
         if (!std::isnan(inverse(nan)) || literal != (sup ? 8.988465674311579e307 : 0.5)) {
-            std::printf("FAILED: a NaN target must give NaN, where the plain search gives its first "
-                        "midpoint (sup=%d)\n", sup);
+            std::printf(
+                "FAILED: a NaN target must give NaN, where the plain search gives its first "
+                "midpoint (sup=%d)\n",
+                sup);
             ++failures;
         }
     }
@@ -116,8 +139,10 @@ int main()
         compare(ga, true, supersonic);
     }
     nan_target();
-    for (const auto& [name, cost] : {std::pair{"subsonic", subsonic}, std::pair{"supersonic", supersonic}}) {
-        std::printf("%s: %llu targets, %.0f evaluations on average, %llu at most (10000 without the stop)\n",
+    for (const auto& [name, cost] :
+         {std::pair{"subsonic", subsonic}, std::pair{"supersonic", supersonic}}) {
+        std::printf("%s: %llu targets, %.0f evaluations on average, %llu at most (10000 without "
+                    "the stop)\n",
                     name, static_cast<unsigned long long>(cost.count),
                     static_cast<double>(cost.total) / static_cast<double>(cost.count),
                     static_cast<unsigned long long>(cost.most));

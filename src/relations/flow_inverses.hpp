@@ -173,7 +173,8 @@ struct Ma_from_F_mcpTo {
 
     Lanes operator()(Lanes t) const
     {
-        const NewtonLanes plain = solve_newton(settings(t), Lanes{} + (sup ? 1.5 : 0.5), every_lane());
+        const NewtonLanes plain =
+            solve_newton(settings(t), Lanes{} + (sup ? 1.5 : 0.5), every_lane());
         if (sup) {
             return plain.value;
         }

@@ -27,9 +27,27 @@ int failures = 0;
 std::vector<double> inputs()
 {
     const double inf = std::numeric_limits<double>::infinity();
-    std::vector<double> list = {0.0,  -0.0, 1.0, -1.0, 0.5, 2.0, inf, -inf, std::nan(""), 1e300,
-                                1e-300, 5e-324, 1.2, 0.99999, 1.4142135623730951, 0.3779, 0.378,
-                                1.28101525585525, 0.989743318610787, 1.82, 5.939696961966999};
+    std::vector<double> list = {0.0,
+                                -0.0,
+                                1.0,
+                                -1.0,
+                                0.5,
+                                2.0,
+                                inf,
+                                -inf,
+                                std::nan(""),
+                                1e300,
+                                1e-300,
+                                5e-324,
+                                1.2,
+                                0.99999,
+                                1.4142135623730951,
+                                0.3779,
+                                0.378,
+                                1.28101525585525,
+                                0.989743318610787,
+                                1.82,
+                                5.939696961966999};
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> unit(0, 1);
     for (int i = 0; i < 3000; ++i) {
@@ -45,7 +63,8 @@ void compare(const char* name, const Relation& relation, const std::vector<doubl
     std::vector<double> lanes(x.size());
     const ventaroxi::RunKernel kernel = bind_run(relation);
     // Runs of every length up to a few vectors, so every position and every tail is met.
-    for (std::size_t start = 0, length = 1; start < x.size(); start += length, length = length % 11 + 1) {
+    for (std::size_t start = 0, length = 1; start < x.size();
+         start += length, length = length % 11 + 1) {
         const std::size_t count = std::min(length, x.size() - start);
         kernel.apply(kernel.relation, x.data() + start, lanes.data() + start, count);
     }
@@ -54,7 +73,8 @@ void compare(const char* name, const Relation& relation, const std::vector<doubl
         if (std::bit_cast<std::uint64_t>(one) != std::bit_cast<std::uint64_t>(lanes[i]) &&
             !(std::isnan(one) && std::isnan(lanes[i]))) {
             if (++failures <= 20) {
-                std::printf("FAILED: %s(%a): one at a time %a, on lanes %a\n", name, x[i], one, lanes[i]);
+                std::printf("FAILED: %s(%a): one at a time %a, on lanes %a\n", name, x[i], one,
+                            lanes[i]);
             }
         }
     }

@@ -58,7 +58,8 @@ void step_of_exactly_the_tolerance()
 
     calls = 0;
     const double fixed = newton_fixed_loop([&](double x) { return residual(x) / 2; }, 0.0);
-    check(std::isnan(fixed) && calls == 1, "fixed-loop form ends on a change of exactly 1e-6 with NaN");
+    check(std::isnan(fixed) && calls == 1,
+          "fixed-loop form ends on a change of exactly 1e-6 with NaN");
 
     const double below = std::nextafter(1e-6, 0.0);
     const LinearResidual smaller{-below, &calls};
@@ -72,20 +73,22 @@ void convergence_on_the_last_iteration()
     const Staircase late{5e-7, &calls};
     const NewtonOutcome general =
         solve_newton(NewtonSettings{late, unit_slope, newton_tolerance, newton_cap}, 0.0);
-    check(general.found() && general.iterations == 100 && general.root == -99 - 5e-7 && calls == 100,
+    check(general.found() && general.iterations == 100 && general.root == -99 - 5e-7 &&
+              calls == 100,
           "general solver accepts convergence first reached on the 100th iteration");
 
     calls = 0;
     const Staircase never{2e-6, &calls};
     const NewtonOutcome limit =
         solve_newton(NewtonSettings{never, unit_slope, newton_tolerance, newton_cap}, 0.0);
-    check(!limit.found() && limit.failure == NewtonFailure::iteration_limit && limit.iterations == 100 &&
-              calls == 100 && std::isnan(limit.value_or_nan()),
+    check(!limit.found() && limit.failure == NewtonFailure::iteration_limit &&
+              limit.iterations == 100 && calls == 100 && std::isnan(limit.value_or_nan()),
           "general solver fails with the iteration limit after exactly 100 iterations");
 
     calls = 0;
     const double fixed = newton_fixed_loop(late, 0.0);
-    check(fixed == -99 - 5e-7 && calls == 100, "fixed-loop form accepts a small change on its 100th pass");
+    check(fixed == -99 - 5e-7 && calls == 100,
+          "fixed-loop form accepts a small change on its 100th pass");
 
     calls = 0;
     const double fixed_never = newton_fixed_loop(never, 0.0);
@@ -108,7 +111,8 @@ void not_a_number()
 
     calls = 0;
     const double fixed = newton_fixed_loop([&](double x) { return residual(x) / slope(x); }, 0.5);
-    check(std::isnan(fixed) && calls == 1, "fixed-loop form gives NaN for a NaN target after one pass");
+    check(std::isnan(fixed) && calls == 1,
+          "fixed-loop form gives NaN for a NaN target after one pass");
 
     // A zero slope throws the iterate to infinity; the residual there is NaN, so the solve
     // fails one iteration later instead of reporting an infinite root.
@@ -125,7 +129,8 @@ void ordinary_root()
     const auto slope = [](double x) { return x + x; };
     const NewtonOutcome general =
         solve_newton(NewtonSettings{parabola, slope, newton_tolerance, newton_cap}, 1.5);
-    check(general.found() && std::fabs(general.root - std::sqrt(2.0)) < 1e-15 && general.iterations < 6,
+    check(general.found() && std::fabs(general.root - std::sqrt(2.0)) < 1e-15 &&
+              general.iterations < 6,
           "general solver finds sqrt(2) quadratically");
     const double fixed = newton_fixed_loop([&](double x) { return parabola(x) / slope(x); }, 1.5);
     check(std::fabs(fixed - std::sqrt(2.0)) < 1e-15, "fixed-loop form finds sqrt(2)");

@@ -82,8 +82,10 @@ inline LogEntries load_log_entries(Bits index)
 inline ExpEntries load_exp_entries(Bits index)
 {
     const double* table = reinterpret_cast<const double*>(power_tables::exp_table);
-    const __m256d pairs02 = _mm256_set_m128d(_mm_load_pd(table + index[2]), _mm_load_pd(table + index[0]));
-    const __m256d pairs13 = _mm256_set_m128d(_mm_load_pd(table + index[3]), _mm_load_pd(table + index[1]));
+    const __m256d pairs02 =
+        _mm256_set_m128d(_mm_load_pd(table + index[2]), _mm_load_pd(table + index[0]));
+    const __m256d pairs13 =
+        _mm256_set_m128d(_mm_load_pd(table + index[3]), _mm_load_pd(table + index[1]));
     return {_mm256_unpacklo_pd(pairs02, pairs13), bits_of(_mm256_unpackhi_pd(pairs02, pairs13))};
 }
 #else
@@ -177,7 +179,8 @@ inline Lanes log_with_tail(Bits ix, Lanes& tail)
         hi = t2 + ar2;
         const Lanes lo3 = fused(ar, r, -ar2);
         const Lanes lo4 = t2 - hi + ar2;
-        const Lanes inner = fused(ar2, fused(r, Lanes{} + A6, Lanes{} + A5), fused(r, Lanes{} + A4, Lanes{} + A3));
+        const Lanes inner =
+            fused(ar2, fused(r, Lanes{} + A6, Lanes{} + A5), fused(r, Lanes{} + A4, Lanes{} + A3));
         const Lanes outer = fused(ar2, inner, fused(r, Lanes{} + A2, Lanes{} + A1));
         lo = fused(ar3, outer, lo1 + lo2 + lo3 + lo4);
     } else {
@@ -202,8 +205,9 @@ inline Lanes exp_with_tail(Lanes x, Lanes xtail)
                                         : inv_ln2_n * x + round_shift;
     const Bits ki = bits_of(shifted);
     const Lanes kd = shifted - round_shift;
-    Lanes r = fused_variant ? fused(kd, Lanes{} + neg_ln2_lo_n, fused(kd, Lanes{} + neg_ln2_hi_n, x))
-                            : x + kd * neg_ln2_hi_n + kd * neg_ln2_lo_n;
+    Lanes r = fused_variant
+        ? fused(kd, Lanes{} + neg_ln2_lo_n, fused(kd, Lanes{} + neg_ln2_hi_n, x))
+        : x + kd * neg_ln2_hi_n + kd * neg_ln2_lo_n;
     r += xtail;
     const Bits idx = 2 * (ki % exp_table_size);
     const Bits top = ki << (52 - exp_table_bits);
@@ -212,7 +216,8 @@ inline Lanes exp_with_tail(Lanes x, Lanes xtail)
     const Bits sbits = entries.scale_bits + top;
     const Lanes r2 = r * r;
     const Lanes tmp = fused_variant
-        ? fused(r2 * r2, fused(r, Lanes{} + C5, Lanes{} + C4), fused(r2, fused(r, Lanes{} + C3, Lanes{} + C2), tail + r))
+        ? fused(r2 * r2, fused(r, Lanes{} + C5, Lanes{} + C4),
+                fused(r2, fused(r, Lanes{} + C3, Lanes{} + C2), tail + r))
         : tail + r + r2 * (C2 + r * C3) + r2 * r2 * (C4 + r * C5);
     const Lanes scale = double_of(sbits);
     return fused_variant ? fused(scale, tmp, scale) : scale + scale * tmp;

@@ -6,6 +6,7 @@
 
 namespace ventaroxi::relations::power_tables {
 
+// clang-format off: one entry per line, as the tables are laid out upstream
 // 1/c, log(c) rounded to 43 fractional bits, and the rest of log(c), for c near the
 // centre of each of the 128 subintervals of [0x1.69555p-1, 0x1.69555p0].
 alignas(64) const LogEntry log_table[log_table_size] = {
@@ -271,5 +272,7 @@ alignas(64) const std::uint64_t exp_table[2 * exp_table_size] = {
     0x3c77893b4d91cd9d, 0x3fefe7c1819e90d8,
     0x3c5305c14160cc89, 0x3feff3c22b8f71f1,
 };
+
+// clang-format on
 
 }  // namespace ventaroxi::relations::power_tables

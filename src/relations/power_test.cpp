@@ -32,8 +32,8 @@ void check(const double* x, const double* y)
         const double expected = std::pow(x[lane], y[lane]);
         if (!same(result[lane], expected)) {
             if (++mismatches <= 10) {
-                std::printf("pow(%a, %a): lanes give %a, pow gives %a\n", x[lane], y[lane], result[lane],
-                            expected);
+                std::printf("pow(%a, %a): lanes give %a, pow gives %a\n", x[lane], y[lane],
+                            result[lane], expected);
             }
         }
     }
@@ -75,8 +75,23 @@ int main()
     }
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double specials[] = {0.0, -0.0, 1.0, -1.0, 2.0, -2.0, 0.5, inf, -inf, nan, 1e-310, -1e-310,
-                               1e308, std::nextafter(1.0, 2.0), std::nextafter(1.0, 0.0), 3.0, -3.5};
+    const double specials[] = {0.0,
+                               -0.0,
+                               1.0,
+                               -1.0,
+                               2.0,
+                               -2.0,
+                               0.5,
+                               inf,
+                               -inf,
+                               nan,
+                               1e-310,
+                               -1e-310,
+                               1e308,
+                               std::nextafter(1.0, 2.0),
+                               std::nextafter(1.0, 0.0),
+                               3.0,
+                               -3.5};
     for (double a : specials) {
         for (double b : specials) {
             for (int lane = 0; lane < lane_count; ++lane) {

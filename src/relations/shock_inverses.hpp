@@ -10,7 +10,6 @@
 #include "normal_shock.hpp"
 #include "rejected.hpp"
 
-
 namespace ventaroxi::relations {
 inline namespace VENTAROXI_ISA {
 
@@ -61,7 +60,10 @@ struct Ma_from_Mash {
         return solve_newton(settings(t), 0.5).value_or_nan();
     }
 
-    Lanes operator()(Lanes t) const { return solve_newton(settings(t), Lanes{} + 0.5, ~(t > 1)).value; }
+    Lanes operator()(Lanes t) const
+    {
+        return solve_newton(settings(t), Lanes{} + 0.5, ~(t > 1)).value;
+    }
 
     static constexpr double minus_root_half = -0.7071067811865476;
 };
@@ -112,9 +114,15 @@ struct Ma_from_Posh_Po {
                               [this](Real M) { return slope(M); }, newton_tolerance, newton_cap};
     }
 
-    double operator()(double Posh_Po) const { return solve_newton(settings(Posh_Po), 1.5).value_or_nan(); }
+    double operator()(double Posh_Po) const
+    {
+        return solve_newton(settings(Posh_Po), 1.5).value_or_nan();
+    }
 
-    Lanes operator()(Lanes t) const { return solve_newton(settings(t), Lanes{} + 1.5, every_lane()).value; }
+    Lanes operator()(Lanes t) const
+    {
+        return solve_newton(settings(t), Lanes{} + 1.5, every_lane()).value;
+    }
 };
 
 }  // namespace VENTAROXI_ISA

@@ -1,0 +1,293 @@
+#!/usr/bin/env bash
+# What users and contributors meet around the module, checked from a clean slate:
+#   style      ruff (Python) and clang-format (C++) report what differs;
+#   tidy       clang-tidy's checks on every source of src/;
+#   package    python -m build: an sdist, and a wheel built from it, which installs into a
+#              fresh virtual environment and imports there;
+#   typing     mypy --strict and pyright on a typed usage file, against that installed
+#              wheel's stubs, and stubtest against the module;
+#   examples   the docs, figures, examples and Dask scale-out tests, against that wheel.
+# Each check is also shown to fail on a planted fault (a misformatted line, an injected bug,
+# a wrong stub), so that a green run means something. Installs every tool it uses into
+# its own virtual environments, at the versions pinned in ci/requirements-tools.txt and
+# ci/constraints.txt.
+#
+# Usage: bash ci/user_experience.sh [step ...]     (default: every step, in the order above)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+# Scratch space in memory where there is some: the virtual environments hold about 1.5 GB of
+# small files, which a disk takes minutes to write and delete.
+work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export PIP_DISABLE_PIP_VERSION_CHECK=1
+
+tools=$work/tools   # the checkers
+clean=$work/clean   # the built wheel and what its users install beside it
+
+# pip, without the warnings of this machine's pip configuration about absent local indexes.
+pip_install() { # PYTHON ARGUMENTS...
+  local python=$1
+  shift
+  "$python" -m pip install --quiet "$@" 2> >(grep -v '^WARNING: Location .* is ignored' >&2)
+}
+
+log() { printf '\n--- %s\n' "$*"; }
+die() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
+
+# Runs a command that must fail because of the fault planted for it.
+must_fail() { # DESCRIPTION COMMAND...
+  local description=$1
+  shift
+  if "$@" >"$work/must_fail.log" 2>&1; then
+    cat "$work/must_fail.log"
+    die "the check passed although $description"
+  fi
+  echo "caught, as it must be: $description"
+}
+
+# Runs a command that must fail and whose output must contain every one of the patterns,
+# one for each fault planted for it.
+reports() { # DESCRIPTION PATTERN... -- COMMAND...
+  local description=$1 patterns=() pattern missing=0
+  shift
+  while [[ $1 != -- ]]; do
+    patterns+=("$1")
+    shift
+  done
+  shift
+  if "$@" >"$work/reports.log" 2>&1; then
+    cat "$work/reports.log"
+    die "$description passed although faults were planted"
+  fi
+  for pattern in "${patterns[@]}"; do
+    if ! grep -qF -- "$pattern" "$work/reports.log"; then
+      echo "not reported: $pattern"
+      missing=1
+    fi
+  done
+  if ((missing)); then
+    cat "$work/reports.log"
+    die "$description missed a planted fault"
+  fi
+  echo "caught, as it must be: $description reports all ${#patterns[@]} planted faults"
+}
+
+# Writes a copy of FILE to OUT with the text OLD replaced by NEW; fails if OLD is absent,
+# so that a planted fault cannot silently be no fault at all.
+plant() { # FILE OUT OLD NEW
+  python3 - "$@" <<'EOF'
+import pathlib, sys
+source, out, old, new = sys.argv[1:]
+text = pathlib.Path(source).read_text(encoding="utf-8")
+if old not in text:
+    sys.exit(f"cannot plant the fault: {old!r} is not in {source}")
+pathlib.Path(out).parent.mkdir(parents=True, exist_ok=True)
+pathlib.Path(out).write_text(text.replace(old, new, 1), encoding="utf-8")
+EOF
+}
+
+setup_tools() {
+  [[ -x $tools/bin/python ]] && return
+  log "installing the checkers (ci/requirements-tools.txt)"
+  python3 -m venv "$tools"
+  pip_install "$tools/bin/python" --upgrade pip
+  pip_install "$tools/bin/python" -r ci/requirements-tools.txt
+}
+
+step_style() {
+  setup_tools
+  local ruff=$tools/bin/ruff clang_format=$tools/bin/clang-format
+  log "ruff $("$ruff" --version | cut -d' ' -f2): lint and layout of every Python file"
+  "$ruff" check .
+  "$ruff" format --check --diff .
+  plant examples/nozzle.py "$work/probe/nozzle.py" "import sys" "import sys, os"
+  must_fail "a file imports a module it never uses" "$ruff" check --config pyproject.toml "$work/probe/nozzle.py"
+  plant examples/nozzle.py "$work/probe/nozzle.py" "GA = 1.4" "GA=1.4"
+  must_fail "a line is laid out by hand" "$ruff" format --check --config pyproject.toml "$work/probe/nozzle.py"
+
+  log "clang-format $("$clang_format" --version | grep -o '[0-9][0-9.]*' | head -1): layout of every C++ source of src/"
+  local pending differing=0 conforming=0 source
+  pending=$(grep -v '^#' ci/clang-format-pending.txt || true)
+  while read -r source; do
+    [[ -n $source && ! -e $source ]] && echo "note: $source is listed in ci/clang-format-pending.txt but no longer exists"
+  done <<<"$pending"
+  while read -r source; do
+    if "$clang_format" --dry-run -Werror "$source" 2>/dev/null; then
+      conforming=$((conforming + 1))
+      if grep -qxF "$source" <<<"$pending"; then
+        die "$source now conforms: remove it from ci/clang-format-pending.txt"
+      fi
+      continue
+    fi
+    "$clang_format" "$source" | diff -u "$source" --label "$source" - --label "$source (clang-format)" || true
+    if grep -qxF "$source" <<<"$pending"; then
+      echo "(listed in ci/clang-format-pending.txt: reported, not failed)"
+    else
+      differing=$((differing + 1))
+    fi
+  done < <(git ls-files 'src/*.cpp' 'src/*.hpp' 'src/*.h')
+  echo "clang-format: $conforming sources conform, $(grep -c . <<<"$pending") pending, $differing differ"
+  ((differing == 0)) || die "$differing C++ sources differ from .clang-format (diffs above)"
+  # A conforming file with one badly laid-out line.
+  plant src/relations/rejected.hpp "$work/probe/rejected.hpp" \
+    "inline constexpr double rejected" "inline   constexpr double  rejected"
+  "$clang_format" --dry-run -Werror src/relations/rejected.hpp
+  must_fail "a declaration has stray spaces" \
+    "$clang_format" --dry-run -Werror --style=file:.clang-format "$work/probe/rejected.hpp"
+}
+
+step_tidy() {
+  setup_tools
+  log "clang-tidy $("$tools/bin/clang-tidy" --version | grep -o 'version [0-9.]*' | cut -d' ' -f2): .clang-tidy's checks on src/"
+  # The compilation database that meson writes at set-up: the same flags as the build.
+  PATH=$tools/bin:$PATH meson setup "$work/tidy-build" >"$work/tidy-setup.log" || {
+    cat "$work/tidy-setup.log"
+    die "meson setup"
+  }
+  git ls-files 'src/*.cpp' | xargs -P 2 -n 1 "$tools/bin/clang-tidy" -p "$work/tidy-build" --quiet \
+    2> >(grep -v 'warnings generated' >&2)
+  echo "clang-tidy: $(git ls-files 'src/*.cpp' | wc -l) sources and the headers of src/ they include are clean"
+  cat >"$work/probe/bug.cpp" <<'EOF'
+#include <utility>
+#include <vector>
+double half(int n) { return n / 2; }
+std::size_t size_after_move(std::vector<int> v)
+{
+    auto w = std::move(v);
+    return v.size() + w.size();
+}
+EOF
+  must_fail "a double is the result of an integer division and a vector is used after a move" \
+    "$tools/bin/clang-tidy" --config-file=.clang-tidy --quiet "$work/probe/bug.cpp" -- -std=c++20
+}
+
+step_package() {
+  setup_tools
+  log "python -m build: an sdist, then a wheel built from that sdist"
+  "$tools/bin/python" -m build --outdir "$work/dist" . >"$work/build.log" 2>&1 || {
+    cat "$work/build.log"
+    die "python -m build"
+  }
+  tail -n 1 "$work/build.log"
+  local sdist wheel
+  sdist=$(echo "$work"/dist/*.tar.gz)
+  wheel=$(echo "$work"/dist/*.whl)
+  tar -tzf "$sdist" | sed 's|^[^/]*/||' | sort >"$work/sdist.txt"
+  for file in LICENSE THIRD_PARTY_NOTICES README.md pyproject.toml meson.build ventaroxi.pyi \
+    src/module/module.cpp; do
+    grep -qxF "$file" "$work/sdist.txt" || die "the sdist lacks $file"
+  done
+  "$tools/bin/python" -m zipfile -l "$wheel" | awk 'NR > 1 {print $1}' | sort >"$work/wheel.txt"
+  for file in ventaroxi.pyi ventaroxi-stubs/__init__.pyi; do
+    grep -qxF "$file" "$work/wheel.txt" || die "the wheel lacks $file"
+  done
+  grep -qE '^ventaroxi\.cpython-.*\.so$' "$work/wheel.txt" || die "the wheel lacks the module"
+  grep -qE 'dist-info/licenses/THIRD_PARTY_NOTICES$' "$work/wheel.txt" || die "the wheel lacks the notices"
+  echo "sdist: $(wc -l <"$work/sdist.txt") files; wheel: $(paste -sd' ' "$work/wheel.txt")"
+
+  log "cibuildwheel's configuration: the wheels it selects (not built here)"
+  local platform identifiers
+  for platform in linux macos windows; do
+    identifiers=$("$tools/bin/cibuildwheel" --print-build-identifiers --platform "$platform" | paste -sd' ')
+    echo "$platform: $identifiers"
+    for version in cp311 cp312 cp313 cp314; do
+      [[ " $identifiers" == *" $version-"* ]] || die "cibuildwheel selects no $version wheel for $platform"
+    done
+  done
+
+  log "the wheel in a fresh virtual environment"
+  python3 -m venv "$clean"
+  pip_install "$clean/bin/python" --upgrade pip
+  pip_install "$clean/bin/python" "$wheel"
+  "$clean/bin/python" -m pip list --format=freeze
+  (cd "$work" && "$clean/bin/python" - "$clean") <<'EOF'
+import importlib.metadata, pathlib, sys
+import numpy as np
+import ventaroxi as vx
+
+module = pathlib.Path(vx.__file__)
+assert module.is_relative_to(sys.argv[1]), f"imported from {module}, not the fresh environment"
+assert (module.parent / "ventaroxi.pyi").is_file()
+assert vx.To_T_from_Ma(np.array([2.0]), 1.4)[0] == 1.7999999999999998
+assert abs(vx.Ma_from_A_Acrit(np.array([2.0]), 1.4, True)[0] - 2.19719812165) < 1e-11
+meta = importlib.metadata.metadata("ventaroxi")
+assert meta["License-Expression"] == "MIT", meta["License-Expression"]
+assert any(r.startswith("numpy") for r in meta.get_all("Requires-Dist")), "no NumPy dependency"
+print(f"ventaroxi {meta['Version']} from {module.name}: {len(vx.__all__)} functions, license {meta['License-Expression']}")
+EOF
+}
+
+step_typing() {
+  setup_tools
+  [[ -x $clean/bin/python ]] || step_package
+  local typing=$work/typing
+  local mypy=("$tools/bin/mypy" --strict --cache-dir "$work/mypy-cache" --python-executable "$clean/bin/python")
+  local pyright=("$tools/bin/pyright" --pythonpath "$clean/bin/python")
+  mkdir -p "$typing"
+  cp tests/typecheck/usage.py tests/typecheck/pyrightconfig.json "$typing/"
+  # Outside the repository, so that only the installed wheel's stubs can be found.
+  cd "$typing"
+  log "mypy --strict and pyright on tests/typecheck/usage.py, with the installed stubs"
+  "${mypy[@]}" usage.py
+  "${pyright[@]}" usage.py
+
+  log "stubtest: the stubs against the module"
+  pip_install "$clean/bin/python" -c "$repo/ci/constraints.txt" mypy
+  "$clean/bin/python" -m mypy.stubtest ventaroxi
+
+  log "a wrong stub must be caught, each of its faults (MYPYPATH and pyright's typings/ take precedence)"
+  local planted=$typing/typings/ventaroxi.pyi
+  plant "$repo/ventaroxi.pyi" "$planted" "sup: bool = False, /" "sup: bool = False"
+  plant "$planted" "$planted" 'ga: float, sup: bool | None
+) -> npt.NDArray[np.float64]:
+    """Mach number from the area ratio' 'ga: float, sup: bool | None = None
+) -> npt.NDArray[np.float64]:
+    """Mach number from the area ratio'
+  plant "$planted" "$planted" "def Ma_from_Posh_Po(" "def Ma_from_Posh_Po_("
+  plant "$planted" "$planted" "def To_T_from_Ma(Ma: npt.NDArray[np.float64]" \
+    "def To_T_from_Ma(Ma: float | npt.NDArray[np.float64]"
+  reports "stubtest on the wrong stub" \
+    'Ma_from_mcpTo_APo is inconsistent, stub parameter "mcpTo_APo" should be positional-only' \
+    'Ma_from_A_Acrit is inconsistent, stub parameter "sup" has a default value but runtime parameter does not' \
+    'Ma_from_Posh_Po is not present in stub' \
+    -- env MYPYPATH="$typing/typings" "$clean/bin/python" -m mypy.stubtest --concise ventaroxi
+  # The lines of usage.py at which each fault shows.
+  local positional area_default posh float_accepted
+  positional=$(grep -n 'vx.Ma_from_mcpTo_APo(area, ga, sup=True)' usage.py | cut -d: -f1)
+  area_default=$(grep -n 'vx.Ma_from_A_Acrit(area, ga)  #' usage.py | cut -d: -f1)
+  posh=$(grep -n 'vx.Ma_from_Posh_Po(vx.Posh_Po_from_Ma' usage.py | cut -d: -f1)
+  float_accepted=$(grep -n 'vx.To_T_from_Ma(0.5, ga)' usage.py | cut -d: -f1)
+  reports "mypy on the wrong stub" "usage.py:$positional: error: Unused" "usage.py:$area_default: error: Unused" \
+    "usage.py:$posh: error: Module has no attribute \"Ma_from_Posh_Po\"" "usage.py:$float_accepted: error: Unused" \
+    -- env MYPYPATH="$typing/typings" "${mypy[@]}" usage.py
+  reports "pyright on the wrong stub" "usage.py:$positional:" "usage.py:$area_default:" "usage.py:$posh:" \
+    "usage.py:$float_accepted:" -- "${pyright[@]}" usage.py
+  cd "$repo"
+}
+
+step_examples() {
+  [[ -x $clean/bin/python ]] || step_package
+  log "docs, figures, examples and Dask scale-out, against the installed wheel"
+  local wheel
+  wheel=$(echo "$work"/dist/*.whl)
+  pip_install "$clean/bin/python" -c ci/constraints.txt "$wheel[test,docs,scale-out]"
+  # As a user runs them; the tests below run these and the Dask example again, and check them.
+  "$clean/bin/python" examples/nozzle.py
+  "$clean/bin/python" examples/rig_data.py 1e6
+  VENTAROXI_REQUIRE_OPTIONAL=1 "$clean/bin/python" -m pytest -p no:cacheprovider -q \
+    tests/test_docs.py tests/test_examples.py tests/test_scale_out.py
+}
+
+mkdir -p "$work/probe"
+steps=("$@")
+((${#steps[@]})) || steps=(style tidy package typing examples)
+summary=()
+for step in "${steps[@]}"; do
+  start=$SECONDS
+  "step_$step"
+  summary+=("$(printf '%-10s %4d s' "$step" $((SECONDS - start)))")
+done
+printf '\nuser experience checks passed:\n'
+printf '  %s\n' "${summary[@]}"
+printf '  %-10s %4d s\n' total "$SECONDS"
