@@ -15,6 +15,7 @@ MAX_ITERATIONS = 100
 
 # Forward relations.
 
+
 def To_T_from_Ma(Ma, ga):
     return 1 + (ga - 1) / 2 * Ma**2
 
@@ -60,6 +61,7 @@ def F_mcpTo_from_Ma(Ma, ga):
 
 # Closed-form inverses.
 
+
 def Ma_from_To_T(To_T, ga):
     return np.sqrt(2 * (To_T - 1) / (ga - 1))
 
@@ -78,6 +80,7 @@ def Ma_from_V_cpTo(V_cpTo, ga):
 
 # Inverses by array Newton.
 
+
 def array_newton(residual, slope, target, start):
     """scipy's Newton on every element at once from `start` (a number or an array); NaN
     where an element did not converge."""
@@ -87,8 +90,16 @@ def array_newton(residual, slope, target, start):
     with warnings.catch_warnings(), np.errstate(all="ignore"):
         warnings.simplefilter("ignore", RuntimeWarning)
         try:
-            outcome = newton(residual, x0, slope, args=(target,), tol=TOLERANCE,
-                             maxiter=MAX_ITERATIONS, full_output=True, disp=False)
+            outcome = newton(
+                residual,
+                x0,
+                slope,
+                args=(target,),
+                tol=TOLERANCE,
+                maxiter=MAX_ITERATIONS,
+                full_output=True,
+                disp=False,
+            )
         except RuntimeError:  # every element failed
             return np.full(target.shape, np.nan)
     if x0.size > 1:
@@ -191,5 +202,5 @@ def Ma_from_A_Acrit(t, ga, sup):
     # 0.3; A/A* > h^-e/M, so h^-e/t lies below the root, from where Newton climbs to it.
     redo = ~((Ma > 0) & (Ma <= 1)) & (t > 1)
     if redo.any():
-        Ma[redo] = array_newton(residual, slope, t[redo], h ** -e / t[redo])
+        Ma[redo] = array_newton(residual, slope, t[redo], h**-e / t[redo])
     return Ma

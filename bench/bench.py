@@ -21,14 +21,14 @@ import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
-import baselines  # noqa: E402
-import goals as goal_module  # noqa: E402
-import report  # noqa: E402
-from cases import AREA, GA, NEWTON, all_cases  # noqa: E402
-from harness import ROOT, module_kernel, run_harness  # noqa: E402
-from measure import FULL, QUICK, Policy, peak_extra_bytes, time_contenders  # noqa: E402
+import baselines
+import goals as goal_module
+import report
+from cases import AREA, GA, NEWTON, all_cases
+from harness import ROOT, module_kernel, run_harness
+from measure import FULL, QUICK, Policy, peak_extra_bytes, time_contenders
 
-import ventaroxi  # noqa: E402
+import ventaroxi
 
 FULL_SIZES, QUICK_SIZES = [1, 1000, 1_000_000, 10_000_000], [1, 1000, 100_000]
 POWER_EXPONENT = 1.7
@@ -46,8 +46,9 @@ def strided_view(values):
 
 
 def same_bits(a, b):
-    return a.shape == b.shape and np.array_equal(np.ascontiguousarray(a).view(np.uint64),
-                                                 np.ascontiguousarray(b).view(np.uint64))
+    return a.shape == b.shape and np.array_equal(
+        np.ascontiguousarray(a).view(np.uint64), np.ascontiguousarray(b).view(np.uint64)
+    )
 
 
 def agreement(actual, expected, iterative):
@@ -59,12 +60,18 @@ def agreement(actual, expected, iterative):
     with np.errstate(all="ignore"):
         difference = np.where(equal, 0.0, np.abs(actual[both] - expected[both]))
         relative = difference / np.abs(expected[both])
-    bound = SOLVE_TOLERANCE + 1e-9 * np.abs(expected[both]) if iterative else \
-        CLOSED_FORM_TOLERANCE * np.abs(expected[both])
+    bound = (
+        SOLVE_TOLERANCE + 1e-9 * np.abs(expected[both])
+        if iterative
+        else CLOSED_FORM_TOLERANCE * np.abs(expected[both])
+    )
     nan_mismatches = int(np.count_nonzero(nan_actual != nan_expected))
-    return {"max_relative": float(np.max(relative, initial=0.0)), "nan_mismatches": nan_mismatches,
-            "outside": int(np.count_nonzero(~(difference <= bound))),
-            "agrees": nan_mismatches == 0 and bool(np.all(difference <= bound))}
+    return {
+        "max_relative": float(np.max(relative, initial=0.0)),
+        "nan_mismatches": nan_mismatches,
+        "outside": int(np.count_nonzero(~(difference <= bound))),
+        "agrees": nan_mismatches == 0 and bool(np.all(difference <= bound)),
+    }
 
 
 def without_nan(value):
@@ -80,9 +87,11 @@ def without_nan(value):
 
 def contenders_for(case, x, peer_x):
     library = getattr(ventaroxi, case.function)
-    contenders = {"library": (library, case.arguments(x)),
-                  "baseline": (getattr(baselines, case.function), case.arguments(x)),
-                  "negative": (np.negative, (x,))}
+    contenders = {
+        "library": (library, case.arguments(x)),
+        "baseline": (getattr(baselines, case.function), case.arguments(x)),
+        "negative": (np.negative, (x,)),
+    }
     if case.needs_pow:
         contenders["power"] = (np.power, (x, POWER_EXPONENT))
     if case.peer:
@@ -106,14 +115,26 @@ def measure_layout(case, layout, x, peer_x, policy, history):
     contenders = contenders_for(case, x, peer_x)
     timings, results = time_contenders(contenders, x.size, policy, history)
     library_time = timings["library"].per_element
-    row = {"label": case.label, "function": case.function, "sup": case.sup, "goal": case.goal,
-           "elements": x.size, "layout": layout, "peer_name": case.peer.name if case.peer else None,
-           "times": {name: t.as_dict() for name, t in timings.items()},
-           "ratios": {name: library_time / t.per_element for name, t in timings.items() if name != "library"},
-           "memory": memory_of(contenders, timings, policy), "agreement": {}}
+    row = {
+        "label": case.label,
+        "function": case.function,
+        "sup": case.sup,
+        "goal": case.goal,
+        "elements": x.size,
+        "layout": layout,
+        "peer_name": case.peer.name if case.peer else None,
+        "times": {name: t.as_dict() for name, t in timings.items()},
+        "ratios": {
+            name: library_time / t.per_element for name, t in timings.items() if name != "library"
+        },
+        "memory": memory_of(contenders, timings, policy),
+        "agreement": {},
+    }
     library = results.get("library")
     if library is not None and "baseline" in results:
-        row["agreement"]["baseline"] = agreement(results["baseline"], library, case.goal in (NEWTON, AREA))
+        row["agreement"]["baseline"] = agreement(
+            results["baseline"], library, case.goal in (NEWTON, AREA)
+        )
     if library is not None and "peer" in results:
         peer = np.asarray(results["peer"], dtype=float)
         peer = case.peer.from_peer(peer) if case.peer.from_peer else peer
@@ -129,15 +150,23 @@ def measure_case(case, sizes, policy, checks):
         values = all_values[:n].copy()
         peer_values = case.peer.to_peer(values) if case.peer and case.peer.to_peer else values
         results = {}
-        for layout, x, peer_x in [("contiguous", values, peer_values),
-                                  ("strided", strided_view(values), strided_view(peer_values))]:
+        for layout, x, peer_x in [
+            ("contiguous", values, peer_values),
+            ("strided", strided_view(values), strided_view(peer_values)),
+        ]:
             row, results[layout] = measure_layout(case, layout, x, peer_x, policy, history[layout])
             rows.append(row)
         if results["contiguous"] is not None and results["strided"] is not None:
-            (same if same_bits(results["contiguous"], results["strided"]) else different).append(f"{n:,}")
+            (same if same_bits(results["contiguous"], results["strided"]) else different).append(
+                f"{n:,}"
+            )
     text = f"{case.label}: strided view gives the contiguous bits at {', '.join(same) or 'no size'}"
-    checks.append({"passed": bool(same) and not different,
-                   "text": text + (f"; DIFFERENT BITS at {', '.join(different)}" if different else "")})
+    checks.append(
+        {
+            "passed": bool(same) and not different,
+            "text": text + (f"; DIFFERENT BITS at {', '.join(different)}" if different else ""),
+        }
+    )
     return rows
 
 
@@ -146,13 +175,20 @@ def measure_one_element(cases, quick):
     many loops each, taken in turns, so that the median survives the other processes of a
     busy machine."""
     samples = 7 if quick else 21
-    policy = Policy(repeats=samples, min_repeats=samples, min_sample=0.005 if quick else 0.02,
-                    max_call=1.0, budget=1e9)
+    policy = Policy(
+        repeats=samples,
+        min_repeats=samples,
+        min_sample=0.005 if quick else 0.02,
+        max_call=1.0,
+        budget=1e9,
+    )
     out = {}
     for case in cases:
         x = case.inputs(1)
-        contenders = {"library": (getattr(ventaroxi, case.function), case.arguments(x)),
-                      "negative": (np.negative, (x,))}
+        contenders = {
+            "library": (getattr(ventaroxi, case.function), case.arguments(x)),
+            "negative": (np.negative, (x,)),
+        }
         timings, _ = time_contenders(contenders, 1, policy, {})
         out[case.label] = {name: t.per_element * 1e9 for name, t in timings.items()}
         out[case.label].update({f"{name}_min": min(t.samples) * 1e9 for name, t in timings.items()})
@@ -165,10 +201,19 @@ def harness_checks(harness, cases):
     labels = {c.label for c in cases}
     seen = {h["label"] for h in harness["rows"] if h["section"] == "relation"}
     searched = {h["label"] for h in harness["rows"] if h["section"] == "area_search"}
-    checks.append({"passed": seen == labels, "text": f"harness covers all {len(labels)} relations"
-                   + ("" if seen == labels else f": missing {sorted(labels - seen)}")})
-    checks.append({"passed": searched == {"Ma_from_A_Acrit[sub]", "Ma_from_A_Acrit[sup]"},
-                   "text": "harness runs the literal area-ratio search on both branches"})
+    checks.append(
+        {
+            "passed": seen == labels,
+            "text": f"harness covers all {len(labels)} relations"
+            + ("" if seen == labels else f": missing {sorted(labels - seen)}"),
+        }
+    )
+    checks.append(
+        {
+            "passed": searched == {"Ma_from_A_Acrit[sub]", "Ma_from_A_Acrit[sup]"},
+            "text": "harness runs the literal area-ratio search on both branches",
+        }
+    )
     for h in harness["rows"]:
         what = "kernel = one at a time" if h["section"] == "relation" else "kernel = literal search"
         text = f"{h['label']}: {what}, bit for bit, on {h['elements']} elements"
@@ -185,73 +230,131 @@ def environment():
         except ImportError:
             return "not installed"
 
-    cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
-               platform.processor()) if os.path.exists("/proc/cpuinfo") else platform.processor()
-    commit = subprocess.run(["git", "-C", str(ROOT), "describe", "--always", "--dirty"], capture_output=True,
-                            text=True).stdout.strip() or "unknown"
-    return {"cpu": cpu, "cores": os.cpu_count(), "kernel": module_kernel(), "commit": commit,
-            "date": datetime.datetime.now().isoformat(timespec="seconds"), "python": platform.python_version(),
-            "numpy": np.__version__, "scipy": version("scipy"), "pygasflow": version("pygasflow")}
+    cpu = (
+        next(
+            (
+                line.split(":", 1)[1].strip()
+                for line in open("/proc/cpuinfo")
+                if line.startswith("model name")
+            ),
+            platform.processor(),
+        )
+        if os.path.exists("/proc/cpuinfo")
+        else platform.processor()
+    )
+    commit = (
+        subprocess.run(
+            ["git", "-C", str(ROOT), "describe", "--always", "--dirty"],
+            capture_output=True,
+            text=True,
+        ).stdout.strip()
+        or "unknown"
+    )
+    return {
+        "cpu": cpu,
+        "cores": os.cpu_count(),
+        "kernel": module_kernel(),
+        "commit": commit,
+        "date": datetime.datetime.now().isoformat(timespec="seconds"),
+        "python": platform.python_version(),
+        "numpy": np.__version__,
+        "scipy": version("scipy"),
+        "pygasflow": version("pygasflow"),
+    }
 
 
 def print_report(result, goals):
     env = result["environment"]
-    print(f"kernel {env['kernel']} (from /proc/cpuinfo), {env['cpu']}, commit {env['commit']}; "
-          "ratios are ventaroxi's time over the reference's, ~ marks an extrapolation")
+    print(
+        f"kernel {env['kernel']} (from /proc/cpuinfo), {env['cpu']}, commit {env['commit']}; "
+        "ratios are ventaroxi's time over the reference's, ~ marks an extrapolation"
+    )
     if result["rows"]:
         print(report.plain(*report.ratio_table(result["rows"])), end="\n\n")
     print(report.plain(*report.harness_table(result["harness"])), end="\n\n")
     for row in result["rows"]:
         for name, a in row["agreement"].items():
             if not a["agrees"]:
-                print(f"DISAGREEMENT {row['label']} {row['layout']} {row['elements']:,} vs {name}: "
-                      f"max relative {a['max_relative']:.2e}, {a['outside']} outside, "
-                      f"{a['nan_mismatches']} NaN mismatches")
+                print(
+                    f"DISAGREEMENT {row['label']} {row['layout']} {row['elements']:,} vs {name}: "
+                    f"max relative {a['max_relative']:.2e}, {a['outside']} outside, "
+                    f"{a['nan_mismatches']} NaN mismatches"
+                )
     for goal in goals:
         print(goal_module.summary_line(goal))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="small sizes, few repeats: under a minute")
+    parser.add_argument(
+        "--quick", action="store_true", help="small sizes, few repeats: under a minute"
+    )
     parser.add_argument("--out", type=pathlib.Path, default=ROOT / "bench" / "results")
     parser.add_argument("--only", help="measure only the functions whose label contains this text")
-    parser.add_argument("--harness-isa", choices=["module", "baseline"], default="module",
-                        help="kernel set of the C++ harness: the module's choice here, or baseline")
-    parser.add_argument("--harness-only", action="store_true", help="run the C++ harness and its checks alone")
+    parser.add_argument(
+        "--harness-isa",
+        choices=["module", "baseline"],
+        default="module",
+        help="kernel set of the C++ harness: the module's choice here, or baseline",
+    )
+    parser.add_argument(
+        "--harness-only", action="store_true", help="run the C++ harness and its checks alone"
+    )
     options = parser.parse_args()
     policy, sizes = (QUICK, QUICK_SIZES) if options.quick else (FULL, FULL_SIZES)
     goal_sizes = sizes[-1:] if options.quick else sizes[-2:]
-    cases = [] if options.harness_only else [c for c in all_cases() if not options.only or options.only in c.label]
+    cases = (
+        []
+        if options.harness_only
+        else [c for c in all_cases() if not options.only or options.only in c.label]
+    )
 
     machine = environment()  # before measuring: the commit that is measured
     isa = module_kernel() if options.harness_isa == "module" else "baseline"
-    print(f"kernel: {module_kernel()} (from /proc/cpuinfo); harness built for {isa}", file=sys.stderr)
+    print(
+        f"kernel: {module_kernel()} (from /proc/cpuinfo); harness built for {isa}", file=sys.stderr
+    )
     harness = run_harness(isa, options.quick)
     checks = harness_checks(harness, all_cases())
     rows = []
     for case in cases:
         started = time.perf_counter()
         rows += measure_case(case, sizes, policy, checks)
-        print(f"measured {case.label} in {time.perf_counter() - started:.1f} s", file=sys.stderr, flush=True)
+        print(
+            f"measured {case.label} in {time.perf_counter() - started:.1f} s",
+            file=sys.stderr,
+            flush=True,
+        )
     one_element = measure_one_element(cases, options.quick)
     goals = goal_module.evaluate(rows, harness, one_element, goal_sizes) if cases else []
 
-    result = {"command": "python3 bench/bench.py" + "".join(f" {a}" for a in sys.argv[1:]),
-              "environment": machine, "harness_isa": isa, "sizes": sizes, "goal_sizes": goal_sizes,
-              "rows": rows, "harness": harness, "one_element": one_element,
-              "goals": [g.as_dict() for g in goals], "checks": checks}
+    result = {
+        "command": "python3 bench/bench.py" + "".join(f" {a}" for a in sys.argv[1:]),
+        "environment": machine,
+        "harness_isa": isa,
+        "sizes": sizes,
+        "goal_sizes": goal_sizes,
+        "rows": rows,
+        "harness": harness,
+        "one_element": one_element,
+        "goals": [g.as_dict() for g in goals],
+        "checks": checks,
+    }
     options.out.mkdir(parents=True, exist_ok=True)
-    stem = ("harness-" + isa if options.harness_only else "quick" if options.quick else "bench")
+    stem = "harness-" + isa if options.harness_only else "quick" if options.quick else "bench"
     (options.out / f"{stem}.json").write_text(json.dumps(without_nan(result), indent=1) + "\n")
-    (options.out / f"{stem}.md").write_text(report.markdown_report(result, goals, goal_module.summary_line))
+    (options.out / f"{stem}.md").write_text(
+        report.markdown_report(result, goals, goal_module.summary_line)
+    )
 
     print_report(result, goals)
     failed = [c for c in checks if not c["passed"]]
     for check in failed:
         print(f"CHECK FAILED: {check['text']}")
-    print(f"{len(checks) - len(failed)} checks passed, {len(failed)} failed; "
-          f"results in {options.out / stem}.json and .md")
+    print(
+        f"{len(checks) - len(failed)} checks passed, {len(failed)} failed; "
+        f"results in {options.out / stem}.json and .md"
+    )
     return 1 if failed else 0
 
 

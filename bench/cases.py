@@ -1,12 +1,11 @@
 """What is measured: each library function (each branch where it takes `sup`), the Mach
 numbers its inputs come from, its goal group, and the peer function with the same quantity."""
 
+from collections.abc import Callable
 from dataclasses import dataclass
-from typing import Callable
-
-import numpy as np
 
 import baselines
+import numpy as np
 
 GA = 1.4
 SUBSONIC, SUPERSONIC, WIDE = (0.05, 1.0), (1.0, 5.0), (0.05, 5.0)
@@ -19,10 +18,10 @@ NEWTON_WITH_POW = {"Ma_from_mcpTo_APo", "Ma_from_Posh_Po"}
 
 @dataclass(frozen=True)
 class Peer:
-    name: str                          # the peer's function
-    call: Callable                     # (peer input, ga) -> peer output
-    to_peer: Callable = None           # library input -> peer input
-    from_peer: Callable = None         # peer output -> library quantity, for the agreement check
+    name: str  # the peer's function
+    call: Callable  # (peer input, ga) -> peer output
+    to_peer: Callable = None  # library input -> peer input
+    from_peer: Callable = None  # peer output -> library quantity, for the agreement check
 
 
 @dataclass(frozen=True)
@@ -30,7 +29,7 @@ class Case:
     function: str
     sup: bool | None
     mach: tuple
-    forward: str | None                # baselines' forward relation giving the inputs
+    forward: str | None  # baselines' forward relation giving the inputs
     goal: str
     peer: Peer | None = None
 
@@ -58,7 +57,8 @@ def reciprocal(x):
 def pygasflow_peers():
     """The peer functions by library label; empty when pygasflow is not installed."""
     try:
-        from pygasflow import isentropic as ise, shockwave as shock
+        from pygasflow import isentropic as ise
+        from pygasflow import shockwave as shock
     except ImportError:
         return {}
     root2 = np.sqrt(2.0)
@@ -67,28 +67,55 @@ def pygasflow_peers():
         return lambda x, ga: ise.m_from_critical_area_ratio(x, flag, ga)
 
     return {
-        "To_T_from_Ma": Peer("isentropic.temperature_ratio (T/T0)", ise.temperature_ratio, None, reciprocal),
-        "Po_P_from_Ma": Peer("isentropic.pressure_ratio (P/P0)", ise.pressure_ratio, None, reciprocal),
-        "rhoo_rho_from_Ma": Peer("isentropic.density_ratio (rho/rho0)", ise.density_ratio, None, reciprocal),
-        "V_cpTo_from_Ma": Peer("shockwave.nondimensional_velocity (V/Vmax)", shock.nondimensional_velocity,
-                               None, lambda v: v * root2),
+        "To_T_from_Ma": Peer(
+            "isentropic.temperature_ratio (T/T0)", ise.temperature_ratio, None, reciprocal
+        ),
+        "Po_P_from_Ma": Peer(
+            "isentropic.pressure_ratio (P/P0)", ise.pressure_ratio, None, reciprocal
+        ),
+        "rhoo_rho_from_Ma": Peer(
+            "isentropic.density_ratio (rho/rho0)", ise.density_ratio, None, reciprocal
+        ),
+        "V_cpTo_from_Ma": Peer(
+            "shockwave.nondimensional_velocity (V/Vmax)",
+            shock.nondimensional_velocity,
+            None,
+            lambda v: v * root2,
+        ),
         "A_Acrit_from_Ma": Peer("isentropic.critical_area_ratio", ise.critical_area_ratio),
         "Mash_from_Ma": Peer("shockwave.mach_downstream", shock.mach_downstream),
         "Posh_Po_from_Ma": Peer("shockwave.total_pressure_ratio", shock.total_pressure_ratio),
-        "Ma_from_To_T": Peer("isentropic.m_from_temperature_ratio (of T/T0)", ise.m_from_temperature_ratio,
-                             reciprocal),
-        "Ma_from_Po_P": Peer("isentropic.m_from_pressure_ratio (of P/P0)", ise.m_from_pressure_ratio, reciprocal),
-        "Ma_from_rhoo_rho": Peer("isentropic.m_from_density_ratio (of rho/rho0)", ise.m_from_density_ratio,
-                                 reciprocal),
-        "Ma_from_V_cpTo": Peer("shockwave.mach_from_nondimensional_velocity (of V/Vmax)",
-                               shock.mach_from_nondimensional_velocity, lambda v: v / root2),
+        "Ma_from_To_T": Peer(
+            "isentropic.m_from_temperature_ratio (of T/T0)",
+            ise.m_from_temperature_ratio,
+            reciprocal,
+        ),
+        "Ma_from_Po_P": Peer(
+            "isentropic.m_from_pressure_ratio (of P/P0)", ise.m_from_pressure_ratio, reciprocal
+        ),
+        "Ma_from_rhoo_rho": Peer(
+            "isentropic.m_from_density_ratio (of rho/rho0)", ise.m_from_density_ratio, reciprocal
+        ),
+        "Ma_from_V_cpTo": Peer(
+            "shockwave.mach_from_nondimensional_velocity (of V/Vmax)",
+            shock.mach_from_nondimensional_velocity,
+            lambda v: v / root2,
+        ),
         # Its bracket search rejects targets below 1; a forward value can round just below.
-        "Ma_from_A_Acrit[sub]": Peer("isentropic.m_from_critical_area_ratio('sub')", area("sub"),
-                                     lambda x: np.maximum(x, 1.0)),
-        "Ma_from_A_Acrit[sup]": Peer("isentropic.m_from_critical_area_ratio('super')", area("super"),
-                                     lambda x: np.maximum(x, 1.0)),
+        "Ma_from_A_Acrit[sub]": Peer(
+            "isentropic.m_from_critical_area_ratio('sub')",
+            area("sub"),
+            lambda x: np.maximum(x, 1.0),
+        ),
+        "Ma_from_A_Acrit[sup]": Peer(
+            "isentropic.m_from_critical_area_ratio('super')",
+            area("super"),
+            lambda x: np.maximum(x, 1.0),
+        ),
         "Ma_from_Mash": Peer("shockwave.m1_from_m2", shock.m1_from_m2),
-        "Ma_from_Posh_Po": Peer("shockwave.m1_from_total_pressure_ratio", shock.m1_from_total_pressure_ratio),
+        "Ma_from_Posh_Po": Peer(
+            "shockwave.m1_from_total_pressure_ratio", shock.m1_from_total_pressure_ratio
+        ),
     }
 
 

@@ -7,7 +7,7 @@
 # Needs python3 that imports ventaroxi (installed, or PYTHONPATH=builddir) and numpy, and
 # the host c++. scipy and pygasflow are optional: without them their columns stay empty.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 

@@ -13,7 +13,7 @@ NAN = float("nan")
 class Goal:
     number: int
     title: str
-    lines: list = field(default_factory=list)   # (margin, text) per function and figure
+    lines: list = field(default_factory=list)  # (margin, text) per function and figure
 
     def add(self, margin, text):
         """`margin` is the figure over its bound, oriented so that 1 or more meets the goal;
@@ -37,8 +37,15 @@ class Goal:
         return min(worst)[1] if worst else "nothing measured"
 
     def as_dict(self):
-        return {"goal": self.number, "title": self.title, "status": self.status, "worst": self.worst(),
-                "lines": [{"met": margin >= 1, "margin": margin, "text": text} for margin, text in self.lines]}
+        return {
+            "goal": self.number,
+            "title": self.title,
+            "status": self.status,
+            "worst": self.worst(),
+            "lines": [
+                {"met": margin >= 1, "margin": margin, "text": text} for margin, text in self.lines
+            ],
+        }
 
 
 def fmt(x):
@@ -46,8 +53,11 @@ def fmt(x):
 
 
 def extrapolation_note(row, *names):
-    notes = [f"{n} extrapolated from {row['times'][n]['extrapolated_from']:,} elements"
-             for n in names if n in row["times"] and row["times"][n]["extrapolated_from"]]
+    notes = [
+        f"{n} extrapolated from {row['times'][n]['extrapolated_from']:,} elements"
+        for n in names
+        if n in row["times"] and row["times"][n]["extrapolated_from"]
+    ]
     return f" ({'; '.join(notes)})" if notes else ""
 
 
@@ -57,56 +67,87 @@ def ratio_of(row, reference):
 
 
 def at_goal_sizes(rows, group, goal_sizes):
-    return [r for r in rows if r["goal"] == group and r["layout"] == "contiguous" and r["elements"] in goal_sizes]
+    return [
+        r
+        for r in rows
+        if r["goal"] == group and r["layout"] == "contiguous" and r["elements"] in goal_sizes
+    ]
 
 
 def evaluate(rows, harness, one_element, goal_sizes):
-    goals = [Goal(1, "relations without pow: at most 1.3x the memory floor (np.negative)"),
-             Goal(2, "closed forms with pow: at least 2.5x faster than NumPy, within 1.5x of np.power"),
-             Goal(3, "Ma_from_A_Acrit: >= 300x the literal search (bit-identical), >= 100x pygasflow"),
-             Goal(4, "Newton inverses: >= 3x one-at-a-time (same bits), >= 10x scipy array Newton"),
-             Goal(5, "one-element call: no more than np.negative on one element"),
-             Goal(6, "peak extra memory: the result alone (extra <= 64 KiB)")]
+    goals = [
+        Goal(1, "relations without pow: at most 1.3x the memory floor (np.negative)"),
+        Goal(2, "closed forms with pow: at least 2.5x faster than NumPy, within 1.5x of np.power"),
+        Goal(3, "Ma_from_A_Acrit: >= 300x the literal search (bit-identical), >= 100x pygasflow"),
+        Goal(4, "Newton inverses: >= 3x one-at-a-time (same bits), >= 10x scipy array Newton"),
+        Goal(5, "one-element call: no more than np.negative on one element"),
+        Goal(6, "peak extra memory: the result alone (extra <= 64 KiB)"),
+    ]
     g1, g2, g3, g4, g5, g6 = goals
     for r in at_goal_sizes(rows, NO_POW, goal_sizes):
         ratio = ratio_of(r, "negative")
-        g1.add(1.3 / ratio, f"{r['label']} at {r['elements']:,}: {fmt(ratio)}x floor"
-               + extrapolation_note(r, "library", "negative"))
+        g1.add(
+            1.3 / ratio,
+            f"{r['label']} at {r['elements']:,}: {fmt(ratio)}x floor"
+            + extrapolation_note(r, "library", "negative"),
+        )
     for r in at_goal_sizes(rows, POW, goal_sizes):
         speedup, floor = 1 / ratio_of(r, "baseline"), ratio_of(r, "power")
-        g2.add(min(speedup / 2.5, 1.5 / floor), f"{r['label']} at {r['elements']:,}: {fmt(speedup)}x faster "
-               f"than NumPy, {fmt(floor)}x np.power" + extrapolation_note(r, "library", "baseline", "power"))
+        g2.add(
+            min(speedup / 2.5, 1.5 / floor),
+            f"{r['label']} at {r['elements']:,}: {fmt(speedup)}x faster "
+            f"than NumPy, {fmt(floor)}x np.power"
+            + extrapolation_note(r, "library", "baseline", "power"),
+        )
     for h in harness["rows"]:
         if h["section"] == "area_search":
             speedup = h["literal_ns"] / h["kernel_ns"]
-            g3.add(speedup / 300 if h["identical"] else 0, f"{h['label']}: {fmt(speedup)}x the literal search on "
-                   f"{h['elements']} targets, {'bit-identical' if h['identical'] else 'DIFFERENT BITS'}")
+            g3.add(
+                speedup / 300 if h["identical"] else 0,
+                f"{h['label']}: {fmt(speedup)}x the literal search on "
+                f"{h['elements']} targets, {'bit-identical' if h['identical'] else 'DIFFERENT BITS'}",
+            )
     for r in at_goal_sizes(rows, AREA, goal_sizes):
         speedup = 1 / ratio_of(r, "peer")
-        g3.add(speedup / 100, f"{r['label']} at {r['elements']:,}: {fmt(speedup)}x faster than pygasflow"
-               + extrapolation_note(r, "library", "peer"))
+        g3.add(
+            speedup / 100,
+            f"{r['label']} at {r['elements']:,}: {fmt(speedup)}x faster than pygasflow"
+            + extrapolation_note(r, "library", "peer"),
+        )
     newton_labels = {r["label"] for r in rows if r["goal"] == NEWTON}
     for h in harness["rows"]:
         if h["section"] == "relation" and h["label"] in newton_labels:
             speedup = h["one_at_a_time_ns"] / h["kernel_ns"]
-            g4.add(speedup / 3 if h["identical"] else 0, f"{h['label']}: {fmt(speedup)}x one at a time, "
-                   f"{'bit-identical' if h['identical'] else 'DIFFERENT BITS'}")
+            g4.add(
+                speedup / 3 if h["identical"] else 0,
+                f"{h['label']}: {fmt(speedup)}x one at a time, "
+                f"{'bit-identical' if h['identical'] else 'DIFFERENT BITS'}",
+            )
     for r in at_goal_sizes(rows, NEWTON, goal_sizes):
         speedup = 1 / ratio_of(r, "baseline")
-        g4.add(speedup / 10, f"{r['label']} at {r['elements']:,}: {fmt(speedup)}x faster than scipy Newton"
-               + extrapolation_note(r, "library", "baseline"))
+        g4.add(
+            speedup / 10,
+            f"{r['label']} at {r['elements']:,}: {fmt(speedup)}x faster than scipy Newton"
+            + extrapolation_note(r, "library", "baseline"),
+        )
     for label, times in one_element.items():
         ratio = times["library"] / times["negative"]
-        g5.add(1 / ratio, f"{label}: {times['library']:.0f} ns per call, {fmt(ratio)}x np.negative "
-               f"({times['negative']:.0f} ns)")
+        g5.add(
+            1 / ratio,
+            f"{label}: {times['library']:.0f} ns per call, {fmt(ratio)}x np.negative "
+            f"({times['negative']:.0f} ns)",
+        )
     for r in rows:
         if r["layout"] == "contiguous" and r["elements"] in goal_sizes:
             memory = r["memory"].get("library")
             if memory is None:
                 g6.add(NAN, f"{r['label']} at {r['elements']:,}: not measured (call too long)")
             else:
-                g6.add(MEMORY_ALLOWANCE / max(memory["extra_bytes"], 1), f"{r['label']} at {r['elements']:,}: "
-                       f"{memory['extra_bytes']:,} bytes beyond a {memory['result_bytes']:,}-byte result")
+                g6.add(
+                    MEMORY_ALLOWANCE / max(memory["extra_bytes"], 1),
+                    f"{r['label']} at {r['elements']:,}: "
+                    f"{memory['extra_bytes']:,} bytes beyond a {memory['result_bytes']:,}-byte result",
+                )
     return goals
 
 

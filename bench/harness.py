@@ -36,11 +36,24 @@ def module_kernel():
 def run_harness(isa, quick):
     with tempfile.TemporaryDirectory() as build:
         binary = pathlib.Path(build) / "kernel_bench"
-        command = ["c++", *FLAGS, *ISA_FLAGS[isa], f"-I{RELATIONS}", str(ROOT / "bench" / "kernel_bench.cpp"),
-                   str(RELATIONS / "power_tables.cpp"), "-o", str(binary)]
+        command = [
+            "c++",
+            *FLAGS,
+            *ISA_FLAGS[isa],
+            f"-I{RELATIONS}",
+            str(ROOT / "bench" / "kernel_bench.cpp"),
+            str(RELATIONS / "power_tables.cpp"),
+            "-o",
+            str(binary),
+        ]
         subprocess.run(command, check=True)
-        run = subprocess.run([str(binary), *(["--quick"] if quick else [])], check=True, capture_output=True,
-                             text=True, env={**os.environ, **ISA_ENVIRONMENT[isa]})
+        run = subprocess.run(
+            [str(binary), *(["--quick"] if quick else [])],
+            check=True,
+            capture_output=True,
+            text=True,
+            env={**os.environ, **ISA_ENVIRONMENT[isa]},
+        )
     return json.loads(run.stdout)
 
 

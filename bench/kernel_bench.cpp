@@ -97,15 +97,17 @@ Comparison compare(const std::vector<double>& expected, const std::vector<double
 
 bool first_row = true;
 
-void print_row(const char* section, const std::string& label, std::size_t count, double reference_ns,
-               const char* reference_name, double kernel_ns, const std::vector<double>& in,
-               const std::vector<double>& expected, const std::vector<double>& actual)
+void print_row(const char* section, const std::string& label, std::size_t count,
+               double reference_ns, const char* reference_name, double kernel_ns,
+               const std::vector<double>& in, const std::vector<double>& expected,
+               const std::vector<double>& actual)
 {
     const Comparison c = compare(expected, actual);
-    std::printf("%s\n  {\"section\": \"%s\", \"label\": \"%s\", \"elements\": %zu, \"%s_ns\": %.6g, "
-                "\"kernel_ns\": %.6g, \"identical\": %s, \"mismatches\": %zu",
-                first_row ? "" : ",", section, label.c_str(), count, reference_name, reference_ns,
-                kernel_ns, c.mismatches == 0 ? "true" : "false", c.mismatches);
+    std::printf(
+        "%s\n  {\"section\": \"%s\", \"label\": \"%s\", \"elements\": %zu, \"%s_ns\": %.6g, "
+        "\"kernel_ns\": %.6g, \"identical\": %s, \"mismatches\": %zu",
+        first_row ? "" : ",", section, label.c_str(), count, reference_name, reference_ns,
+        kernel_ns, c.mismatches == 0 ? "true" : "false", c.mismatches);
     if (c.mismatches != 0) {
         std::printf(", \"first_mismatch\": {\"input\": \"%a\", \"%s\": \"%a\", \"kernel\": \"%a\"}",
                     in[c.first], reference_name, expected[c.first], actual[c.first]);
@@ -151,10 +153,12 @@ void measure(const Settings& s, const std::string& label, const Relation& relati
 {
     // As many elements as one one-at-a-time pass evaluates within the budget.
     std::vector<double> probe(std::min<std::size_t>(256, all_inputs.size()));
-    const double probe_seconds = one_at_a_time(relation, all_inputs.data(), probe.data(), probe.size());
+    const double probe_seconds =
+        one_at_a_time(relation, all_inputs.data(), probe.data(), probe.size());
     const double per_element = std::max(probe_seconds / probe.size(), 1e-10);
-    const std::size_t count = std::clamp<std::size_t>(
-        static_cast<std::size_t>(s.seconds_per_pass / per_element), probe.size(), all_inputs.size());
+    const std::size_t count =
+        std::clamp<std::size_t>(static_cast<std::size_t>(s.seconds_per_pass / per_element),
+                                probe.size(), all_inputs.size());
 
     const std::vector<double> in(all_inputs.begin(), all_inputs.begin() + count);
     std::vector<double> single(count);
@@ -176,11 +180,22 @@ std::vector<double> area_targets(const Settings& s, bool sup)
 {
     const double inf = std::numeric_limits<double>::infinity();
     const double max = std::numeric_limits<double>::max();
-    std::vector<double> targets = {0.5, 0.0, -1.0, -inf, std::nextafter(1.0, 0.0), 1.0,
-                                   std::nextafter(1.0, 2.0), inf, max, 1e300, 1e100, 1e-300,
+    std::vector<double> targets = {0.5,
+                                   0.0,
+                                   -1.0,
+                                   -inf,
+                                   std::nextafter(1.0, 0.0),
+                                   1.0,
+                                   std::nextafter(1.0, 2.0),
+                                   inf,
+                                   max,
+                                   1e300,
+                                   1e100,
+                                   1e-300,
                                    5e-324};
     const A_Acrit_from_Ma area(ga);
-    for (double M : uniform(sup ? 1.0 : 0.05, sup ? 5.0 : 1.0, s.area_targets - targets.size(), 7)) {
+    for (double M :
+         uniform(sup ? 1.0 : 0.05, sup ? 5.0 : 1.0, s.area_targets - targets.size(), 7)) {
         targets.push_back(area(M));
     }
     return targets;
@@ -206,8 +221,8 @@ void measure_area_search(const Settings& s, bool sup)
         run_times.push_back(whole_run(kernel, targets.data(), run.data(), targets.size()));
     }
     print_row("area_search", sup ? "Ma_from_A_Acrit[sup]" : "Ma_from_A_Acrit[sub]", targets.size(),
-              literal_seconds / targets.size() * 1e9, "literal", median(run_times) / targets.size() * 1e9,
-              targets, literal, run);
+              literal_seconds / targets.size() * 1e9, "literal",
+              median(run_times) / targets.size() * 1e9, targets, literal, run);
 }
 
 void measure_all(const Settings& s)
@@ -227,22 +242,27 @@ void measure_all(const Settings& s)
     measure(s, "Posh_Po_from_Ma", Posh_Po_from_Ma(ga), inputs(s, 1, 5, mach));
     measure(s, "Ma_from_Po_P", Ma_from_Po_P(ga), inputs(s, 0.05, 5, forward(Po_P_from_Ma(ga))));
     measure(s, "Ma_from_To_T", Ma_from_To_T(ga), inputs(s, 0.05, 5, forward(To_T_from_Ma(ga))));
-    measure(s, "Ma_from_rhoo_rho", Ma_from_rhoo_rho(ga), inputs(s, 0.05, 5, forward(rhoo_rho_from_Ma(ga))));
-    measure(s, "Ma_from_V_cpTo", Ma_from_V_cpTo(ga), inputs(s, 0.05, 5, forward(V_cpTo_from_Ma(ga))));
+    measure(s, "Ma_from_rhoo_rho", Ma_from_rhoo_rho(ga),
+            inputs(s, 0.05, 5, forward(rhoo_rho_from_Ma(ga))));
+    measure(s, "Ma_from_V_cpTo", Ma_from_V_cpTo(ga),
+            inputs(s, 0.05, 5, forward(V_cpTo_from_Ma(ga))));
     for (const bool sup : {false, true}) {
         const double lo = sup ? 1 : 0.05;
         const double hi = sup ? 5 : 1;
-        measure(s, branches("Ma_from_F_mcpTo", sup), Ma_from_F_mcpTo(ga, sup), inputs(s, lo, hi, impulse));
+        measure(s, branches("Ma_from_F_mcpTo", sup), Ma_from_F_mcpTo(ga, sup),
+                inputs(s, lo, hi, impulse));
         measure(s, branches("Ma_from_mcpTo_APo", sup), Ma_from_mcpTo_APo(ga, sup),
                 inputs(s, lo, hi, forward(mcpTo_APo_from_Ma(ga))));
     }
-    measure(s, "Ma_from_mcpTo_AP", Ma_from_mcpTo_AP(ga), inputs(s, 0.05, 5, forward(mcpTo_AP_from_Ma(ga))));
+    measure(s, "Ma_from_mcpTo_AP", Ma_from_mcpTo_AP(ga),
+            inputs(s, 0.05, 5, forward(mcpTo_AP_from_Ma(ga))));
     for (const bool sup : {false, true}) {
         measure(s, branches("Ma_from_A_Acrit", sup), Ma_from_A_Acrit(ga, sup),
                 inputs(s, sup ? 1 : 0.05, sup ? 5 : 1, forward(A_Acrit_from_Ma(ga))));
     }
     measure(s, "Ma_from_Mash", Ma_from_Mash(ga), inputs(s, 1, 5, forward(Mash_from_Ma(ga))));
-    measure(s, "Ma_from_Posh_Po", Ma_from_Posh_Po(ga), inputs(s, 1, 5, forward(Posh_Po_from_Ma(ga))));
+    measure(s, "Ma_from_Posh_Po", Ma_from_Posh_Po(ga),
+            inputs(s, 1, 5, forward(Posh_Po_from_Ma(ga))));
     measure_area_search(s, false);
     measure_area_search(s, true);
 }
@@ -252,7 +272,8 @@ void measure_all(const Settings& s)
 int main(int argc, char** argv)
 {
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
-    const Settings settings = quick ? Settings{20000, 0.004, 5, 100} : Settings{200000, 0.05, 7, 300};
+    const Settings settings =
+        quick ? Settings{20000, 0.004, 5, 100} : Settings{200000, 0.05, 7, 300};
     std::printf("{\"isa\": \"%s\", \"lane_count\": %d, \"ga\": %g, \"rows\": [",
                 STRINGIFY(VENTAROXI_ISA), lane_count, ga);
     measure_all(settings);

@@ -13,11 +13,11 @@ import numpy as np
 
 @dataclass(frozen=True)
 class Policy:
-    repeats: int         # samples per contender, at most
-    min_repeats: int     # samples per contender, at least (when measured at all)
-    min_sample: float    # seconds per sample: cheap calls are looped until they take this long
-    max_call: float      # a call predicted longer than this is not run: extrapolated instead
-    budget: float        # seconds per contender and measurement, which caps the repeats
+    repeats: int  # samples per contender, at most
+    min_repeats: int  # samples per contender, at least (when measured at all)
+    min_sample: float  # seconds per sample: cheap calls are looped until they take this long
+    max_call: float  # a call predicted longer than this is not run: extrapolated instead
+    budget: float  # seconds per contender and measurement, which caps the repeats
 
 
 FULL = Policy(repeats=7, min_repeats=3, min_sample=0.05, max_call=15.0, budget=20.0)
@@ -27,10 +27,11 @@ QUICK = Policy(repeats=3, min_repeats=2, min_sample=0.005, max_call=0.25, budget
 @dataclass
 class Timing:
     """Seconds per element: the median of the samples, their spread, or an extrapolation."""
+
     elements: int
-    samples: list = field(default_factory=list)   # seconds per element, one per sample
+    samples: list = field(default_factory=list)  # seconds per element, one per sample
     loops: int = 0
-    extrapolated_from: int | None = None          # element count whose per-element time is used
+    extrapolated_from: int | None = None  # element count whose per-element time is used
     per_element: float = math.nan
 
     def finish(self):
@@ -46,10 +47,17 @@ class Timing:
 
     def as_dict(self):
         q1, q3 = self.quartiles()
-        return {"elements": self.elements, "ns_per_element": self.per_element * 1e9,
-                "q1_ns": q1 * 1e9, "q3_ns": q3 * 1e9, "min_ns": min(self.samples, default=math.nan) * 1e9,
-                "max_ns": max(self.samples, default=math.nan) * 1e9, "samples": len(self.samples),
-                "loops": self.loops, "extrapolated_from": self.extrapolated_from}
+        return {
+            "elements": self.elements,
+            "ns_per_element": self.per_element * 1e9,
+            "q1_ns": q1 * 1e9,
+            "q3_ns": q3 * 1e9,
+            "min_ns": min(self.samples, default=math.nan) * 1e9,
+            "max_ns": max(self.samples, default=math.nan) * 1e9,
+            "samples": len(self.samples),
+            "loops": self.loops,
+            "extrapolated_from": self.extrapolated_from,
+        }
 
 
 def statement(arity):

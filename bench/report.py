@@ -1,7 +1,12 @@
 """The run's tables: printed, and written as Markdown."""
 
-REFERENCES = [("baseline", "NumPy"), ("peer", "pygasflow"), ("negative", "np.negative"), ("power", "np.power")]
-CONTENDERS = [("library", "ventaroxi")] + REFERENCES
+REFERENCES = [
+    ("baseline", "NumPy"),
+    ("peer", "pygasflow"),
+    ("negative", "np.negative"),
+    ("power", "np.power"),
+]
+CONTENDERS = [("library", "ventaroxi"), *REFERENCES]
 
 
 def extrapolated(row, name):
@@ -41,43 +46,84 @@ def agreement_cell(row, name):
 
 
 def ratio_table(rows):
-    header = ["function", "elements", "layout", "ventaroxi ns/elem"] + [f"/ {title}" for _, title in REFERENCES]
+    header = ["function", "elements", "layout", "ventaroxi ns/elem"] + [
+        f"/ {title}" for _, title in REFERENCES
+    ]
     header += ["extra bytes", "max rel. diff NumPy", "max rel. diff pygasflow"]
-    body = [[r["label"], f"{r['elements']:,}", r["layout"], time_cell(r, "library")]
-            + [ratio_cell(r, name) for name, _ in REFERENCES]
-            + [memory_cell(r), agreement_cell(r, "baseline"), agreement_cell(r, "peer")] for r in rows]
+    body = [
+        [r["label"], f"{r['elements']:,}", r["layout"], time_cell(r, "library")]
+        + [ratio_cell(r, name) for name, _ in REFERENCES]
+        + [memory_cell(r), agreement_cell(r, "baseline"), agreement_cell(r, "peer")]
+        for r in rows
+    ]
     return header, body
 
 
 def time_table(rows):
     header = ["function", "elements", "layout"] + [f"{title} ns/elem" for _, title in CONTENDERS]
-    body = [[r["label"], f"{r['elements']:,}", r["layout"]] + [time_cell(r, name) for name, _ in CONTENDERS]
-            for r in rows]
+    body = [
+        [r["label"], f"{r['elements']:,}", r["layout"]]
+        + [time_cell(r, name) for name, _ in CONTENDERS]
+        for r in rows
+    ]
     return header, body
 
 
 def harness_table(harness):
-    header = ["section", "function", "elements", "reference ns/elem", "kernel ns/elem", "reference / kernel",
-              "bit-identical"]
+    header = [
+        "section",
+        "function",
+        "elements",
+        "reference ns/elem",
+        "kernel ns/elem",
+        "reference / kernel",
+        "bit-identical",
+    ]
     body = []
     for h in harness["rows"]:
         reference = h.get("one_at_a_time_ns", h.get("literal_ns"))
         name = "one at a time" if h["section"] == "relation" else "literal search"
-        body.append([name, h["label"], str(h["elements"]), f"{reference:.4g}", f"{h['kernel_ns']:.4g}",
-                     f"{reference / h['kernel_ns']:.3g}", "yes" if h["identical"] else f"NO ({h['mismatches']})"])
+        body.append(
+            [
+                name,
+                h["label"],
+                str(h["elements"]),
+                f"{reference:.4g}",
+                f"{h['kernel_ns']:.4g}",
+                f"{reference / h['kernel_ns']:.3g}",
+                "yes" if h["identical"] else f"NO ({h['mismatches']})",
+            ]
+        )
     return header, body
 
 
 def one_element_table(one_element):
-    header = ["function", "ventaroxi ns/call", "np.negative ns/call", "ratio of medians", "ratio of minima"]
-    body = [[label, f"{t['library']:.0f}", f"{t['negative']:.0f}", f"{t['library'] / t['negative']:.3g}",
-             f"{t['library_min'] / t['negative_min']:.3g}"] for label, t in one_element.items()]
+    header = [
+        "function",
+        "ventaroxi ns/call",
+        "np.negative ns/call",
+        "ratio of medians",
+        "ratio of minima",
+    ]
+    body = [
+        [
+            label,
+            f"{t['library']:.0f}",
+            f"{t['negative']:.0f}",
+            f"{t['library'] / t['negative']:.3g}",
+            f"{t['library_min'] / t['negative_min']:.3g}",
+        ]
+        for label, t in one_element.items()
+    ]
     return header, body
 
 
 def plain(header, body):
-    widths = [max(len(str(c)) for c in column) for column in zip(header, *body)]
-    lines = ["  ".join(str(c).ljust(w) for c, w in zip(line, widths)) for line in [header, *body]]
+    widths = [max(len(str(c)) for c in column) for column in zip(header, *body, strict=True)]
+    lines = [
+        "  ".join(str(c).ljust(w) for c, w in zip(line, widths, strict=True))
+        for line in [header, *body]
+    ]
     lines.insert(1, "  ".join("-" * w for w in widths))
     return "\n".join(lines)
 
@@ -108,7 +154,11 @@ def markdown_report(result, goals, summary_line):
         "## One-element calls",
         markdown(*one_element_table(result["one_element"])),
         "## Goal details",
-        "\n".join(f"- goal {g.number}: {'met' if m >= 1 else 'MISSED'}: {text}" for g in goals for m, text in g.lines),
+        "\n".join(
+            f"- goal {g.number}: {'met' if m >= 1 else 'MISSED'}: {text}"
+            for g in goals
+            for m, text in g.lines
+        ),
         "## Checks",
         "\n".join(f"- {'ok' if c['passed'] else 'FAILED'}: {c['text']}" for c in result["checks"]),
     ]
