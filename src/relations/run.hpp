@@ -6,6 +6,7 @@
 
 #include <concepts>
 #include <cstddef>
+#include <type_traits>
 
 namespace ventaroxi {
 
@@ -33,8 +34,10 @@ concept LaneRelation = requires(const Relation& relation, Lanes x) {
 template <LaneRelation Relation>
 void apply_lanes(const void* bound, const double* in, double* out, std::size_t count)
 {
-    // A copy, so that the constants stay in registers across the stores.
-    const Relation relation = *static_cast<const Relation*>(bound);
+    // A small relation is copied, so that its constants stay in registers across the
+    // stores; a large one (the area-ratio inverse carries its shared passes) is not.
+    using Local = std::conditional_t<(sizeof(Relation) <= 64), const Relation, const Relation&>;
+    Local relation = *static_cast<const Relation*>(bound);
     std::size_t i = 0;
     for (; i + lane_count <= count; i += lane_count) {
         store_lanes(out + i, relation(load_lanes(in + i)));
@@ -51,23 +54,10 @@ void apply_lanes(const void* bound, const double* in, double* out, std::size_t c
     __builtin_memcpy(out + i, &results, remaining * sizeof(double));
 }
 
-template <class Relation>
-void apply_elementwise(const void* bound, const double* in, double* out, std::size_t count)
-{
-    const Relation& relation = *static_cast<const Relation*>(bound);
-    for (std::size_t i = 0; i < count; ++i) {
-        out[i] = relation(in[i]);
-    }
-}
-
-template <class Relation>
+template <LaneRelation Relation>
 RunKernel bind_run(const Relation& relation)
 {
-    if constexpr (LaneRelation<Relation>) {
-        return RunKernel{&apply_lanes<Relation>, &relation};
-    } else {
-        return RunKernel{&apply_elementwise<Relation>, &relation};
-    }
+    return RunKernel{&apply_lanes<Relation>, &relation};
 }
 
 }  // namespace VENTAROXI_ISA
