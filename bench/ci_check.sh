@@ -5,7 +5,8 @@
 # the contiguous array. The performance goals are printed, PASS or MISS, and fail nothing.
 #
 # Needs python3 that imports ventaroxi (installed, or PYTHONPATH=builddir) and numpy, and
-# the host c++. scipy and pygasflow are optional: without them their columns stay empty.
+# the host c++, and SciPy (the array-Newton baselines); pygasflow is optional: without it
+# its column stays empty.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 out=$(mktemp -d)
