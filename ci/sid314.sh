@@ -11,7 +11,7 @@ if [[ ${VENTAROXI_SID_NS:-} != 1 ]]; then
 fi
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 root=${VENTAROXI_SID_ROOT:-/var/cache/ventaroxi/sid314}
-packages=python3.14-dev,python3-pip,python3-numpy,python3-pytest,python3-hypothesis,python3-mesonpy,meson,ninja-build,g++
+packages=python3.14-dev,python3.14-dbg,python3-pip,python3-numpy,python3-pytest,python3-hypothesis,python3-mesonpy,meson,ninja-build,g++
 ready=$root/.ventaroxi-ready # written last: a root without it is an unfinished bootstrap
 
 if [[ ! -f $ready || $(<"$ready") != "$packages" ]]; then
