@@ -45,3 +45,18 @@ def require(module):
     if os.environ.get("VENTAROXI_REQUIRE_OPTIONAL") == "1":
         return importlib.import_module(module)
     return pytest.importorskip(module)
+
+
+def workload(variable, default):
+    """The size of a repeated or randomised check: `default` in an ordinary run, the value of
+    the environment variable `variable` in the reliability run, which asks for full counts."""
+    return type(default)(os.environ.get(variable, default))
+
+
+def record_figure(name, value):
+    """Appends the line `name value` to the file that VENTAROXI_FIGURES names, if any, where
+    the reliability run collects the figures it prints and checks against their bounds."""
+    path = os.environ.get("VENTAROXI_FIGURES")
+    if path:
+        with open(path, "a", encoding="utf-8") as figures:
+            figures.write(f"{name} {value}\n")
