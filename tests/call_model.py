@@ -1,11 +1,12 @@
 """An independent model of how a ventaroxi function matches and converts its arguments.
 
-Written from the specification's text (Part 1.1, function table; Part 1.2, steps A to E and
-the messages table), not from the C++ sources. `predict` tells, for one call, what the module
+Written from the documented calling rules (the function table, the matching of positional
+and keyword arguments, the conversion of each parameter and the message texts), not from the
+C++ sources. `predict` tells, for one call, what the module
 must do: raise a given exception with a given message, raise the fault for an array of more
 than 32 dimensions, or compute, and with which converted array, `ga` and `sup`.
 
-Where the specification defers to the interpreter (what its float conversion accepts, the
+Where the rules defer to the interpreter (what its float conversion accepts, the
 value it gives and the text of its errors, and the truth slot of a NumPy boolean), the model
 asks the interpreter through an equivalent public route, named where it is used.
 """
@@ -34,7 +35,7 @@ def _inverse(quantity):
     return Signature((quantity, "ga"), 0, 2, False, "absent")
 
 
-# The function table of Part 1.1, in registration order.
+# The function table, in registration order.
 SIGNATURES = {
     "To_T_from_Ma": _forward(one_dimensional=True),
     "Po_P_from_Ma": _forward(one_dimensional=True),
@@ -71,7 +72,7 @@ class Raises:
 
 @dataclass
 class DimensionFault:
-    """The call raises PanicException for an array of more than 32 dimensions (Part 1.3);
+    """The call raises PanicException for an array of more than 32 dimensions;
     the wording of its message is left to the implementer, so only "32" is asked of it."""
 
 
@@ -93,7 +94,7 @@ class _Failure(Exception):
 
 
 def parameter_list(names):
-    """'a'; 'a' and 'b'; 'a', 'b', and 'c' (Part 1.2, Data model)."""
+    """'a'; 'a' and 'b'; 'a', 'b', and 'c', as the messages list parameter names."""
     quoted = [f"'{name}'" for name in names]
     if len(quoted) == 1:
         return quoted[0]
@@ -117,7 +118,7 @@ def qualified_name(kind):
 
 
 def _match(function, signature, positional, keywords):
-    """Step A: the slot vector, or the matching error."""
+    """Matching: the slot vector, or the matching error."""
     count, parameters = len(positional), signature.parameters
     slots = list(positional[: len(parameters)]) + [None] * (len(parameters) - count)
     filled = [i < count for i in range(len(parameters))]
@@ -167,7 +168,8 @@ def _match(function, signature, positional, keywords):
 
 
 def _named(parameter, error):
-    """Step E, for an error the conversion raised."""
+    """The error a conversion raised, as the call reports it: a TypeError gets the
+    parameter's name in front and keeps its cause; any other error passes unchanged."""
     if type(error) is TypeError:
         cause = error.__cause__
         return _Failure(Raises(TypeError, f"argument '{parameter}': {error!s}", cause))
@@ -175,7 +177,7 @@ def _named(parameter, error):
 
 
 def _convert_array(obj, parameter, signature):
-    """Step B."""
+    """The first argument: a float64 array (or subclass) of an accepted dimensionality."""
     kind = type(obj)
     accepted = (
         issubclass(kind, np.ndarray)
@@ -191,14 +193,14 @@ def _convert_array(obj, parameter, signature):
 
 
 def interpreter_float(obj):
-    """PyFloat_AsDouble, which the specification defers to for everything but exact floats.
+    """PyFloat_AsDouble, which converts `ga` whenever it is not an exact float.
     math.ldexp(x, 0) hands its first argument to that same conversion (argument clinic's
     "d" format), passes on its error unchanged and returns x exactly, NaNs and -0.0 too."""
     return math.ldexp(obj, 0)
 
 
 def _convert_ga(obj):
-    """Step C."""
+    """`ga`: an exact float as it is, anything else through the interpreter's conversion."""
     if type(obj) is float:
         return obj
     try:
@@ -219,7 +221,7 @@ def _is_numpy_bool_type(kind):
 
 
 def _convert_sup(obj):
-    """Step D."""
+    """`sup`: a bool, or a NumPy boolean through its truth slot."""
     kind = type(obj)
     if kind is bool:
         return obj is True
