@@ -25,9 +25,14 @@ std::string parameter_list(const CallSignature& signature, std::span<const std::
     return list;
 }
 
+// The message is UTF-8 and written whole: a type's name may hold a NUL character.
 bool raise_type_error(const std::string& message)
 {
-    PyErr_SetString(PyExc_TypeError, message.c_str());
+    PyRef text = PyRef::steal(
+        PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (text) {
+        PyErr_SetObject(PyExc_TypeError, text.get());
+    }
     return false;
 }
 
@@ -35,12 +40,15 @@ bool raise_type_error(const std::string& message)
 std::string qualified_type_name(PyObject* object)
 {
     PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(object)));
-    const char* text = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8(name.get()) : nullptr;
+    Py_ssize_t length = 0;
+    const char* text = name && PyUnicode_Check(name.get())
+        ? PyUnicode_AsUTF8AndSize(name.get(), &length)
+        : nullptr;
     if (text == nullptr) {
         PyErr_Clear();
         return "<failed to extract type name>";
     }
-    return text;
+    return {text, static_cast<std::size_t>(length)};
 }
 
 // The keyword as str() writes it; a str subclass whose __str__ raises is written as its

@@ -109,7 +109,13 @@ bool ensure()
     if (ready.load(std::memory_order_acquire)) {
         return true;
     }
-    std::lock_guard guard(fetch_mutex);
+    const OneTimeLock guard(fetch_mutex);
+    if (!guard.held()) {
+        // Python code that this thread's fetch runs further up the stack (NumPy's import)
+        // called the module: waiting for that fetch would never end.
+        return fail("called from within the fetch on the same thread (NumPy's import called "
+                    "back into ventaroxi)");
+    }
     if (ready.load(std::memory_order_acquire)) {
         return true;
     }

@@ -16,7 +16,12 @@ PyObject* panic_exception_class()
     if (PyObject* created = panic_class.load(std::memory_order_acquire)) {
         return created;
     }
-    std::lock_guard guard(creation_mutex);
+    const OneTimeLock guard(creation_mutex);
+    if (!guard.held()) {
+        // Code run while this thread creates the class (a finaliser) raised a fault.
+        PyErr_SetString(PyExc_RuntimeError, "PanicException is being created on this thread");
+        return nullptr;
+    }
     if (PyObject* created = panic_class.load(std::memory_order_acquire)) {
         return created;
     }

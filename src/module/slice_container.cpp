@@ -3,7 +3,6 @@
 #include "one_time.hpp"
 
 #include <atomic>
-#include <mutex>
 
 namespace ventaroxi {
 namespace {
@@ -46,7 +45,12 @@ PyTypeObject* slice_container_type()
     if (PyTypeObject* created = container_type.load(std::memory_order_acquire)) {
         return created;
     }
-    std::lock_guard guard(creation_mutex);
+    const OneTimeLock guard(creation_mutex);
+    if (!guard.held()) {
+        // Code run while this thread creates the type (a finaliser) called the module.
+        PyErr_SetString(PyExc_RuntimeError, "PySliceContainer is being created on this thread");
+        return nullptr;
+    }
     if (PyTypeObject* created = container_type.load(std::memory_order_acquire)) {
         return created;
     }
