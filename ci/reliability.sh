@@ -85,13 +85,18 @@ run_sanitizers() {
   module=$(LD_PRELOAD=$asan "$python" -c 'import ventaroxi; print(ventaroxi.__file__)')
   [[ $module == "$work/asan/"* ]] || { echo "imported $module, not the sanitized build" >&2; return 1; }
   ldd "$module" | grep -E 'lib(asan|ubsan)\.so' || { echo "$module is not sanitized" >&2; return 1; }
-  suite sanitizers env LD_PRELOAD="$asan" PYTHONMALLOC=malloc "$python" -m pytest -p no:cacheprovider -q
+  # UndefinedBehaviorSanitizer writes to standard error whatever log_path says; capturing only
+  # at the level of sys lets its reports reach the log rather than pytest's captured output.
+  suite sanitizers env LD_PRELOAD="$asan" PYTHONMALLOC=malloc "$python" -m pytest -p no:cacheprovider -q \
+    --capture=sys
 
   log "the C++ unit tests, built with the same sanitizers"
   ASAN_OPTIONS="detect_leaks=1:log_path=$reports/units" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/units" \
     PATH=$work/asan/bin:$PATH meson test -C "$work/asan-build" --print-errorlogs | tee "$work/units.log" || true
   figure failed_tests_sanitized_units "$(awk '/^(Fail|Timeout|Unexpected Pass):/ {n += $2} END {print n + 0}' "$work/units.log")"
   grep -qE '^Ok: +[1-9]' "$work/units.log" || { echo "no C++ unit test passed" >&2; return 1; }
+  cp "$work/sanitizers.log" "$reports/suite-output"
+  cp "$work/units.log" "$reports/units-output"
   figure sanitizer_errors "$(python3 ci/sanitizer_reports.py "$module_frame" "$reports")"
 }
 
