@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Builds the library from this checkout and runs its test suite under CPython 3.14, inside a
 # Debian unstable root file system that is made once and reused.
-#   ci/sid314.sh [pytest arguments]
+#   ci/sid314.sh [--debug] [pytest arguments]
+# --debug runs CPython's debug build, python3.14d, whose sys.gettotalrefcount() lets the tests
+# count references. Debian's debug interpreter imports extensions built for the release one
+# (their ABIs agree since CPython 3.8, and Debian lists the release suffix among the debug
+# build's extension suffixes), so the system's NumPy serves both.
 # VENTAROXI_SID_ROOT chooses the root file system (default /var/cache/ventaroxi/sid314).
+# VENTAROXI_FIGURES, if set, names a file to which the figures the tests record are appended.
 # Everything runs in a private mount namespace, so the mounts it makes vanish with it, however
 # the script ends.
 set -euo pipefail
@@ -13,6 +18,11 @@ checkout=$(cd "$(dirname "$0")/.." && pwd)
 root=${VENTAROXI_SID_ROOT:-/var/cache/ventaroxi/sid314}
 packages=python3.14-dev,python3.14-dbg,python3-pip,python3-numpy,python3-pytest,python3-hypothesis,python3-mesonpy,meson,ninja-build,g++
 ready=$root/.ventaroxi-ready # written last: a root without it is an unfinished bootstrap
+python=python3.14
+if [[ ${1:-} == --debug ]]; then
+  python=python3.14d
+  shift
+fi
 
 if [[ ! -f $ready || $(<"$ready") != "$packages" ]]; then
   if ! command -v debootstrap >/dev/null; then
@@ -35,13 +45,24 @@ mkdir -p "$root/src"
 mount --bind -o ro "$checkout" "$root/src"
 mount -t proc proc "$root/proc"
 mount -t tmpfs tmpfs "$root/tmp"
+# The tests' workload sizes pass in; their figures go to /tmp, and are copied out at the end.
+passed=(PYTHON="$python")
+while read -r name; do
+  passed+=("$name=${!name}")
+done < <(compgen -e | grep -E '^VENTAROXI_' | grep -vE '^VENTAROXI_(SID_NS|SID_ROOT|FIGURES)$' || true)
+[[ -z ${VENTAROXI_FIGURES:-} ]] || passed+=(VENTAROXI_FIGURES=/tmp/figures)
+status=0
 # shellcheck disable=SC2016 # expanded inside the chroot
 chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 PYTHONDONTWRITEBYTECODE=1 \
-  HYPOTHESIS_STORAGE_DIRECTORY=/tmp/hypothesis /bin/sh -euc '
-    python3.14 -m venv --system-site-packages --without-pip /tmp/venv
+  HYPOTHESIS_STORAGE_DIRECTORY=/tmp/hypothesis "${passed[@]}" /bin/sh -euc '
+    "$PYTHON" -m venv --system-site-packages --without-pip /tmp/venv
     /tmp/venv/bin/python -m pip install --no-build-isolation --no-index --no-deps -v \
       -Cbuild-dir=/tmp/build -Ccompile-args=-v /src
     /tmp/venv/bin/python -c "import sys, numpy, concurrent.interpreters; print(\"CPython\", sys.version, \"NumPy\", numpy.__version__)"
     cd /src
     /tmp/venv/bin/python -m pytest -p no:cacheprovider "$@"
-  ' sh "$@"
+  ' sh "$@" || status=$?
+if [[ -n ${VENTAROXI_FIGURES:-} && -f $root/tmp/figures ]]; then
+  cat "$root/tmp/figures" >>"$VENTAROXI_FIGURES"
+fi
+exit "$status"
