@@ -27,6 +27,13 @@ RSS_BOUND = 512 * 1024
 LENGTH = 256
 
 
+def under_address_sanitizer():
+    """AddressSanitizer keeps freed blocks in quarantine, so resident memory grows with every
+    allocation there; it reports leaks itself, and the resident bound is left to other runs."""
+    with open("/proc/self/maps", encoding="ascii", errors="replace") as maps:
+        return "libasan" in maps.read()
+
+
 def fresh_float(value):
     """A float object of our own, so that its count is ours alone to watch."""
     return float(repr(value))
@@ -273,4 +280,4 @@ def test_repeated_calls_leak_nothing(path):
     LEAKED[path.label] = leaked
     assert leaked == 0
     assert growth.traced < TRACED_BOUND
-    assert growth.resident < RSS_BOUND
+    assert growth.resident < RSS_BOUND or under_address_sanitizer()
