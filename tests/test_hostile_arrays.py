@@ -17,6 +17,8 @@ from numpy.lib.stride_tricks import as_strided
 
 import ventaroxi as vx
 
+from support import under_address_sanitizer
+
 GA = 1.4
 ONE_DIMENSIONAL = ("To_T_from_Ma", "Po_P_from_Ma")
 SUP = ("Ma_from_F_mcpTo", "Ma_from_mcpTo_APo", "Ma_from_A_Acrit")
@@ -161,7 +163,7 @@ def test_unallocatable_result_raises_memory_error_and_holds_nothing(shape):
     finally:
         tracemalloc.stop()
     assert traced_after - traced < 1024
-    assert resident_after - resident < 256 * 1024
+    assert resident_after - resident < 256 * 1024 or under_address_sanitizer()
     assert call("Mash_from_Ma", np.array([2.0])).shape == (1,)
 
 

@@ -14,7 +14,7 @@ import pytest
 
 import ventaroxi as vx
 
-from support import record_figure, workload
+from support import record_figure, under_address_sanitizer, workload
 
 CALLS = workload("VENTAROXI_LEAK_CALLS", 200)
 WARM_UP = 20
@@ -25,13 +25,6 @@ WARM_UP = 20
 TRACED_BOUND = 1024
 RSS_BOUND = 512 * 1024
 LENGTH = 256
-
-
-def under_address_sanitizer():
-    """AddressSanitizer keeps freed blocks in quarantine, so resident memory grows with every
-    allocation there; it reports leaks itself, and the resident bound is left to other runs."""
-    with open("/proc/self/maps", encoding="ascii", errors="replace") as maps:
-        return "libasan" in maps.read()
 
 
 def fresh_float(value):
