@@ -107,6 +107,9 @@ run_sanitizers() {
 run_valgrind() {
   log "valgrind memcheck on the tests of every function and every array layout"
   [[ -x $work/release/bin/python ]] || test_venv release
+  if [[ ! -x /usr/bin/python3.11 ]] || ! command -v valgrind >/dev/null; then
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3.11 valgrind >/dev/null
+  fi
   local site
   site=$("$work/release/bin/python" -c 'import sysconfig; print(sysconfig.get_path("platlib"))')
   valgrind --version
