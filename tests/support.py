@@ -4,7 +4,9 @@ import importlib
 import math
 import os
 import struct
+import subprocess
 import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -68,3 +70,38 @@ def under_address_sanitizer():
     other runs."""
     with open("/proc/self/maps", encoding="ascii", errors="replace") as maps:
         return "libasan" in maps.read()
+
+
+def run_python(code, *arguments, timeout=120):
+    """Runs the dedented `code` with `arguments` in a fresh interpreter that finds the same
+    ventaroxi as this one, and returns the finished process with its text output."""
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code), *arguments],
+        capture_output=True,
+        text=True,
+        env=child_environment(),
+        timeout=timeout,
+    )
+
+
+def resident_bytes():
+    """The process's resident memory, as the kernel counts it."""
+    with open("/proc/self/statm", encoding="ascii") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGESIZE")
+
+
+class Floaty:
+    """Converts to float through `__float__` only."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+
+class Indexy:
+    """Converts to float through `__index__` only."""
+
+    def __index__(self):
+        return 2

@@ -7,6 +7,8 @@ import pytest
 
 import ventaroxi as vx
 
+from support import Floaty, Indexy
+
 X = np.array([0.5, 2.0])
 
 
@@ -155,19 +157,6 @@ def test_read_only_and_reversed_inputs_are_accepted():
     np.testing.assert_array_equal(
         vx.To_T_from_Ma(frozen[::-1], 1.4), vx.To_T_from_Ma(frozen, 1.4)[::-1]
     )
-
-
-class Floaty:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
-class Indexy:
-    def __index__(self):
-        return 2
 
 
 @pytest.mark.parametrize("ga", [2, True, np.float64(2.0), np.int32(2), Floaty(2.0), Indexy(), 2.0])

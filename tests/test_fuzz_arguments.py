@@ -19,7 +19,7 @@ from numpy.lib.stride_tricks import as_strided
 import ventaroxi as vx
 
 from call_model import NO_CAUSE, SIGNATURES, Computes, DimensionFault, Raises, predict
-from support import record_figure, workload
+from support import Floaty, Indexy, record_figure, workload
 
 FUNCTIONS = list(SIGNATURES)
 
@@ -35,19 +35,6 @@ except ValueError:  # NumPy 1 stops at 32 axes
 
 class Vector(np.ndarray):
     pass
-
-
-class Floaty:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
-class Indexy:
-    def __index__(self):
-        return 2
 
 
 class HugeIndex:

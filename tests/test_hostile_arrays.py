@@ -4,7 +4,6 @@ refused dtypes and sizes, and subclasses that raise on every attribute."""
 import ctypes
 import gc
 import hashlib
-import os
 import struct
 import sys
 import threading
@@ -17,7 +16,7 @@ from numpy.lib.stride_tricks import as_strided
 
 import ventaroxi as vx
 
-from support import under_address_sanitizer
+from support import resident_bytes, under_address_sanitizer
 
 GA = 1.4
 ONE_DIMENSIONAL = ("To_T_from_Ma", "Po_P_from_Ma")
@@ -142,8 +141,7 @@ def test_thirty_three_dimensions_are_a_fault(function, make_deep):
 
 def settled_memory():
     gc.collect()
-    with open("/proc/self/statm", encoding="ascii") as statm:
-        resident = int(statm.read().split()[1]) * os.sysconf("SC_PAGESIZE")
+    resident = resident_bytes()  # read first: its own allocations then count as settled
     return tracemalloc.get_traced_memory()[0], resident
 
 

@@ -4,7 +4,6 @@ Needs nothing beyond NumPy, pytest and tests/support.py, so that it can be run o
 under a debug interpreter, where the interpreter's total reference count is checked too."""
 
 import gc
-import os
 import sys
 import tracemalloc
 from dataclasses import dataclass, field
@@ -14,7 +13,7 @@ import pytest
 
 import ventaroxi as vx
 
-from support import record_figure, under_address_sanitizer, workload
+from support import record_figure, resident_bytes, under_address_sanitizer, workload
 
 CALLS = workload("VENTAROXI_LEAK_CALLS", 200)
 WARM_UP = 20
@@ -173,11 +172,6 @@ def success_paths():
 
 
 PATHS = [*error_paths(), *success_paths()]
-
-
-def resident_bytes():
-    with open("/proc/self/statm", encoding="ascii") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGESIZE")
 
 
 def total_references():

@@ -2,28 +2,15 @@
 
 import importlib
 import inspect
-import os
-import subprocess
 import sys
-import textwrap
 
 import pytest
 
 import ventaroxi as vx
 
+from support import run_python
+
 INTERPRETER_GIVES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
-
-
-def run_python(code):
-    """Runs `code` in a fresh interpreter that finds the same ventaroxi as this one."""
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
-        capture_output=True,
-        text=True,
-        env=env,
-        timeout=120,
-    )
 
 
 def test_module_holds_its_functions_and_all_only():

@@ -8,12 +8,11 @@ and a later call in the same process, once the stub is gone, must work.
 """
 
 import subprocess
-import sys
 import textwrap
 
 import pytest
 
-from support import child_environment
+from support import run_python
 
 FETCH_FAILURE = "Failed to access NumPy array API capsule"
 
@@ -68,13 +67,7 @@ def run_child(root, *code, timeout=120):
     instead of holding up the run."""
     program = PRELUDE + "".join(textwrap.dedent(piece) for piece in code)
     try:
-        result = subprocess.run(
-            [sys.executable, "-c", program, str(root)],
-            capture_output=True,
-            text=True,
-            env=child_environment(),
-            timeout=timeout,
-        )
+        result = run_python(program, str(root), timeout=timeout)
     except subprocess.TimeoutExpired as expired:
         pytest.fail(f"the child hung for {timeout} s; it printed: {expired.stdout!r}")
     assert result.returncode == 0, result.stderr

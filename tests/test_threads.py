@@ -2,9 +2,7 @@
 
 import itertools
 import json
-import subprocess
 import sys
-import textwrap
 import threading
 import time
 
@@ -13,7 +11,7 @@ import pytest
 
 import ventaroxi as vx
 
-from support import child_environment, record_figure, workload
+from support import record_figure, run_python, workload
 
 THREADS = 8
 SECONDS = workload("VENTAROXI_THREAD_SECONDS", 0.5)
@@ -140,13 +138,7 @@ def test_racing_first_calls_of_a_process_agree(case):
     setup, first_call = FIRST_CALLS[case]
     code = RACE.format(setup=setup, first_call=first_call, threads=THREADS)
     for _ in range(3):  # a fresh process each time: the race is only at the first call
-        child = subprocess.run(
-            [sys.executable, "-c", textwrap.dedent(code)],
-            capture_output=True,
-            text=True,
-            env=child_environment(),
-            timeout=120,
-        )
+        child = run_python(code)
         assert child.returncode == 0, child.stderr
         assert child.stderr == ""
         outcomes = json.loads(child.stdout)
