@@ -2,6 +2,7 @@
 #pragma once
 
 #include "area_ratio_search.hpp"
+#include "area_ratio_window.hpp"
 #include "flow_functions.hpp"
 #include "rejected.hpp"
 
@@ -19,33 +20,46 @@ inline namespace VENTAROXI_ISA {
 // Mach number for a missing input. For ga > 1 no other target gives NaN.
 // Accuracy: the point where the bisection settles; forward and back agree to 1e-12
 // relative or better, the worst next to M = 1, where the relation is flat.
+// Cost: for 1 + 2^-20 <= ga <= 4 and 1 < t <= 1e300 a few Newton evaluations predict the
+// root, and the bisection evaluates only at the midpoints of the window proved around it
+// (area_ratio_window.hpp), about a dozen evaluations in all; every other element is
+// bisected with an evaluation at every midpoint, up to about 1080 of them.
 struct Ma_from_A_Acrit {
     A_Acrit_from_Ma area;
     bool sup;
     bool ga_is_nan;
-    SharedPasses shared;
+    bool predictable;
+    AreaRatioPredictor predictor;
 
     Ma_from_A_Acrit(double ga, bool sup_)
-        : area(ga), sup(sup_), ga_is_nan(std::isnan(ga)), shared(area, sup_)
+        : area(ga), sup(sup_), ga_is_nan(std::isnan(ga)), predictable(area_ratio_predictable(ga)),
+          predictor(area)
     {
     }
 
-    double operator()(double A_Acrit) const
-    {
-        if (A_Acrit == 1) {
-            return 1.0;
-        }
-        if (std::isnan(A_Acrit) || ga_is_nan) {
-            return rejected;
-        }
-        return search_area_ratio(area, A_Acrit, sup);
-    }
+    Lanes operator()(Lanes t) const { return solve(area, t); }
 
-    Lanes operator()(Lanes t) const
+    // One element takes the path of the lanes, in every lane: the same bits, the same cost.
+    double operator()(double A_Acrit) const { return (*this)(Lanes{} + A_Acrit)[0]; }
+
+    // The inverse with `relation` evaluating the forward relation: the relation itself, or,
+    // in the tests, a wrapper that counts its evaluations.
+    template <class Area>
+    Lanes solve(const Area& relation, Lanes t) const
     {
         const Mask sonic = t == 1;
         const Mask searched = ~sonic & ~isnan(t) & (ga_is_nan ? Mask{} : every_lane());
-        const Lanes found = any(searched) ? search_area_ratio(area, shared, t, sup, searched) : t;
+        if (!any(searched)) {
+            return select(sonic, Lanes{} + 1.0, Lanes{} + rejected);
+        }
+        const Mask predicted =
+            searched & area_ratio_target_predictable(t) & (predictable ? every_lane() : Mask{});
+        const double inf = std::numeric_limits<double>::infinity();
+        const AreaRatioWindow window =
+            any(predicted) ? area_ratio_window(relation, predictor, t, sup, predicted)
+                           : AreaRatioWindow{Lanes{} - inf, Lanes{} + inf};
+        const Lanes found = settle_area_ratio(relation, open_area_ratio_bisection(window, sup), window,
+                                              t, sup, searched);
         return select(sonic, Lanes{} + 1.0, select(searched, found, Lanes{} + rejected));
     }
 };

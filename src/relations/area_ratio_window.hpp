@@ -1,0 +1,164 @@
+// Where the area-ratio bisection needs to evaluate: a predicted root and a window around it
+// outside which the comparison of each midpoint with the target is certain.
+//
+// The bound. With the per-call doubles k, h, e taken as exact constants, let A(x) =
+// (1/x)((x*x*k + 1)/h)^e be the exact function and Â(x) the relation as computed. Each of
+// x*x, *k, +1 and /h rounds once, so the base is within 4 half-ulps (u = 2^-53) of its exact
+// value; the power multiplies that relative error by e, the platform pow adds its own,
+// assumed at most 8 ulps (16u; glibc's and musl's are below 1 ulp), and the reciprocal and
+// the last product add u each. So wherever nothing overflows
+//     |Â(x)/A(x) - 1| <= E = (4.25 e + 20) u,
+// and where something does overflow Â(x) is +inf, above every finite target. The C++ unit
+// test measures the error of the relation and of pow against long double over the domain.
+//
+// The window. In y = ln x, g(y) = ln A(x) is convex: g'(y) = 2e*s - 1 with s = k x^2/(1 +
+// k x^2) rising with x, and g'' = 4e s(1 - s) <= e. One evaluation v = Â(x0) at the last
+// Newton iterate x0 places every other point: the tangent at x0 bounds g from below on
+// both sides; toward the sonic point the slope is at least |g'(x0)| - e|y - y0|; and
+// between the window and x = 1 convexity keeps g below the larger of its two end values,
+// of which g(0) = ln A(1) <= e u (k + 1 and h differ only by the rounding of ga + 1). So
+// with W = 2.02 E + |ln(t/v)|, beyond |y - y0| = W/|g'| on the far side and 2W/|g'| on the
+// sonic side the computed value is on one side of t for certain, and strictly: no midpoint
+// outside the window can be an exact hit. A window that these conditions do not give
+// (a slope too flat, a prediction too far off, a value that is not finite) is left open
+// on that side, and the search evaluates there as the bisection is written.
+#pragma once
+
+#include "area_ratio_search.hpp"
+#include "flow_functions.hpp"
+#include "power.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace ventaroxi::relations {
+inline namespace VENTAROXI_ISA {
+
+inline constexpr double half_ulp = 0x1p-53;
+
+// The bound E on the relative rounding error of the computed relation, for exponent e.
+inline double area_ratio_rounding_bound(double e) { return (4.25 * e + 20) * half_ulp; }
+
+// The values of ga for which windows are formed: the bound above holds (ga - 1 exact,
+// e u small) and the Newton start below converges within a few steps.
+inline bool area_ratio_predictable(double ga) { return ga >= 1 + 0x1p-20 && ga <= 4; }
+
+// The targets that are predicted: finite, above 1 (the sonic side of the window needs
+// t >= 1 + 4E; below that only the far side is formed), and well inside the double range.
+inline Mask area_ratio_target_predictable(Lanes t) { return (t > 1) & (t <= 1e300); }
+
+// The per-call constants of the prediction, from the relation's own k, h, e.
+struct AreaRatioPredictor {
+    double k;
+    double h;
+    double e;
+    double bound;           // E
+    double sonic_floor;     // 1 + 4E: targets from which the sonic side is formed
+    double supersonic_log;  // e ln(h/k), the offset of the asymptote x^(2e-1) (k/h)^e
+    double subsonic_log;    // -e ln h, the offset of the asymptote (1/x) h^-e
+
+    explicit AreaRatioPredictor(const A_Acrit_from_Ma& area)
+        : k(area.c), h(area.h), e(area.e), bound(area_ratio_rounding_bound(area.e)),
+          sonic_floor(1 + 4 * bound), supersonic_log(area.e * log_of(Lanes{} + area.h / area.c)[0]),
+          subsonic_log(-area.e * log_of(Lanes{} + area.h)[0])
+    {
+    }
+
+    // ln t to about 1e-8 relative, by the power alone: near 1 from the series of
+    // atanh((t - 1)/(t + 1)); elsewhere from t^(2^-20) = 1 + d, ln t = 2^20 log1p(d).
+    static Lanes log_of(Lanes t)
+    {
+        const Lanes z = (t - 1) / (t + 1);
+        const Lanes z2 = z * z;
+        const Lanes near = 2 * z * (1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7))));
+        const Lanes d = pow(t, 0x1p-20) - 1;
+        const Lanes far = 0x1p20 * (d * (1 - d * (0.5 - d * (1.0 / 3))));
+        return select(fabs(t - 1) < 0x1p-4, near, far);
+    }
+
+    static Lanes exp_of(Lanes y) { return pow(Lanes{} + 2.0, y * 1.4426950408889634); }
+};
+
+// The window of each lane in `active`; other lanes get an open window (-inf, +inf).
+// Newton-Halley steps on g(y) = ln t from the asymptote (large t) or from the quadratic
+// g ~ y^2/h about the sonic point (t near 1); each step costs one evaluation, and the last
+// evaluation is the one the window is proved from.
+template <class Area>
+AreaRatioWindow area_ratio_window(const Area& area, const AreaRatioPredictor& p, Lanes t,
+                                  bool sup, Mask active)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const Lanes target = select(active, t, Lanes{} + 2.0);
+    const Lanes log_t = AreaRatioPredictor::log_of(target);
+    const Lanes asymptote = sup ? (log_t + p.supersonic_log) / (2 * p.e - 1)
+                                : p.subsonic_log - log_t;
+    const Lanes quadratic = sqrt(log_t * p.h);
+    // Supersonic, both starts lie above the root once t is large, the quadratic one far
+    // above it when ga is near 1 (the asymptote is then reached only at huge Mach numbers).
+    const Lanes y0 = sup ? select((log_t < 1) | (quadratic < asymptote), quadratic, asymptote)
+                         : select(log_t < 1, -quadratic, asymptote);
+    Lanes x = AreaRatioPredictor::exp_of(y0);
+    Lanes v;
+    Lanes distance;  // |t/v - 1|
+    for (int step = 0;; ++step) {
+        v = area(x);
+        const Lanes ratio = target / v;
+        distance = fabs(ratio - 1);
+        const Mask done = ~active | (distance <= 2 * p.bound) | isnan(distance);
+        if (step == 9 || !any(~done)) {
+            break;
+        }
+        // Far from the root the series of ln would shorten the steps; the power gives it.
+        const Lanes z = (ratio - 1) / (ratio + 1);
+        const Lanes z2 = z * z;
+        const Mask far_off = ~done & (fabs(z) > 0.125);
+        const Lanes log_ratio = any(far_off)
+            ? AreaRatioPredictor::log_of(select(done, Lanes{} + 1.0, ratio))
+            : 2 * z * (1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7))));
+        const Lanes stagnation = x * x * p.k;
+        const Lanes s = stagnation / (1 + stagnation);
+        const Lanes slope = 2 * p.e * s - 1;
+        const Lanes curvature = 4 * p.e * s * (1 - s);
+        Lanes dy = log_ratio / (slope + log_ratio * curvature / (2 * slope));
+        dy = select(dy > 4, Lanes{} + 4.0, select(dy < -4, Lanes{} - 4.0, dy));
+        dy = select(isnan(dy) | done, Lanes{}, dy);
+        // exp(dy) near the root by its (2, 2) Pade approximant, exact enough there.
+        const Lanes dy2 = dy * dy;
+        const Lanes factor = any(fabs(dy) > 0.125) ? AreaRatioPredictor::exp_of(dy)
+                                                   : (12 + 6 * dy + dy2) / (12 - 6 * dy + dy2);
+        const Lanes next = x * factor;
+        // Each branch keeps to its side of the sonic point.
+        const Lanes kept = sup ? select(next < 1, (x + 1) * 0.5, next)
+                               : select(next > 1, (x + 1) * 0.5, next);
+        x = select(done, x, kept);
+    }
+
+    // The proof of the window, from v = Â(x) (see the head of this file).
+    const double u = half_ulp;
+    const Lanes log_gap = distance * (1 + 2 * distance) + 2 * u;  // >= |ln(t/v)|
+    const Lanes W = 2.02 * p.bound + log_gap;
+    const Lanes stagnation = x * x * p.k;
+    const Lanes s = stagnation / (1 + stagnation);
+    const Lanes slope = 2 * p.e * s - 1;
+    const Lanes flat = fabs(slope) - (16 * p.e + 2) * u;  // <= |g'(x)|
+    const Mask formed = active & (distance <= 0.25) & (flat > 0) & (sup ? slope > 0 : slope < 0) &
+                        (v > 0) & (v < inf) & (x > 0) & (x < 1e300);
+    const Lanes far = W / flat * (1 + 8 * u);
+    const Lanes sonic = 2 * W / flat * (1 + 8 * u);
+    const Mask far_formed = formed & (far <= 0.25);
+    const Mask sonic_formed = far_formed & (sonic <= 0.25) & (4 * p.e * W <= flat * flat * (1 - 8 * u)) &
+                              (t >= p.sonic_floor);
+    const Lanes up_far = x * (1 + far + far * far) * (1 + 8 * u);
+    const Lanes down_far = x * (1 - far) * (1 - 8 * u);
+    const Lanes up_sonic = x * (1 + sonic + sonic * sonic) * (1 + 8 * u);
+    const Lanes down_sonic = x * (1 - sonic) * (1 - 8 * u);
+    const Lanes open_low = Lanes{} - inf;
+    const Lanes open_high = Lanes{} + inf;
+    if (sup) {
+        return {select(sonic_formed, down_sonic, open_low), select(far_formed, up_far, open_high)};
+    }
+    return {select(far_formed, down_far, open_low), select(sonic_formed, up_sonic, open_high)};
+}
+
+}  // namespace VENTAROXI_ISA
+}  // namespace ventaroxi::relations
