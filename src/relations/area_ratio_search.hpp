@@ -13,6 +13,7 @@
 
 #include "lanes.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -61,6 +62,54 @@ inline Lanes power_of_two(Mask k)
 inline Mask clamp(Mask k, std::int64_t low, std::int64_t high)
 {
     return k < low ? Mask{} + low : (k > high ? Mask{} + high : k);
+}
+
+
+// Whether the bracket [lo, hi] spans 2^w equally spaced doubles (w >= 1): lo positive and
+// every double in [lo, hi) of one binade. Its midpoints are then exact, pass after pass,
+// and the path of a bisection through it is read off the bits of the window's ends.
+inline Mask is_dyadic(Lanes lo, Lanes hi)
+{
+    const Bits low = __builtin_bit_cast(Bits, lo);
+    const Bits high = __builtin_bit_cast(Bits, hi);
+    const Bits width = high - low;
+    return __builtin_bit_cast(Mask, ((width & (width - 1)) == 0) & (width >= 2) &
+                                        (((high - 1) >> 52) == (low >> 52))) &
+           (lo > 0);
+}
+
+// Moves each lane in `which`, whose bracket is dyadic, straight to the first pass whose
+// midpoint lies inside its window. In units of the spacing, with the bracket [0, 2^w] and
+// the window's ends clipped to 1 <= A <= B < 2^w, the midpoints on the way are the
+// prefixes of A with a one appended; the first inside [A, B] is at the highest bit where A
+// and B differ, or at A itself if A's lowest one lies above that bit.
+inline void descend_dyadic(Lanes& lo, Lanes& hi, Lanes& x, Mask& pass,
+                           const AreaRatioWindow& window, Mask which)
+{
+    for (int lane = 0; lane < lane_count; ++lane) {
+        if (which[lane] == 0) {
+            continue;
+        }
+        const std::uint64_t low = std::bit_cast<std::uint64_t>(lo[lane]);
+        const std::uint64_t width = std::bit_cast<std::uint64_t>(hi[lane]) - low;
+        const int w = __builtin_ctzll(width);
+        const auto offset = [&](double end) {
+            const double clipped = std::fmin(std::fmax(end, lo[lane]), hi[lane]);
+            return std::bit_cast<std::uint64_t>(clipped) - low;
+        };
+        const std::uint64_t A = std::max<std::uint64_t>(offset(window.a[lane]), 1);
+        const std::uint64_t B = std::min<std::uint64_t>(offset(window.b[lane]), width - 1);
+        if (A > B) {
+            continue;  // no midpoint inside: left to the walk
+        }
+        const int differ = A == B ? -1 : 63 - __builtin_clzll(A ^ B);
+        const int stop = std::max(differ, __builtin_ctzll(A));
+        const std::uint64_t node = (A >> (stop + 1)) << (stop + 1);
+        lo[lane] = std::bit_cast<double>(low + node);
+        hi[lane] = std::bit_cast<double>(low + node + (std::uint64_t{2} << stop));
+        x[lane] = std::bit_cast<double>(low + node + (std::uint64_t{1} << stop));
+        pass[lane] += w - 1 - stop;
+    }
 }
 
 }  // namespace area_ratio_detail
@@ -149,13 +198,23 @@ Lanes settle_area_ratio(const Area& area, AreaRatioBisection state, const AreaRa
         running &= ~settled;
     };
     // First every lane walks, without evaluations, to the first midpoint inside its window,
-    // so that the lanes then need their evaluations at the same passes.
+    // so that the lanes then need their evaluations at the same passes. A lane outside its
+    // window is never stalled there: the window holds a double strictly inside the bracket.
     for (;;) {
-        const Mask outside = running & ((x < window.a) | (x > window.b));
+        const Mask below = x < window.a;
+        const Mask above = x > window.b;
+        const Mask outside = below | above;
         if (!any(outside)) {
             break;
         }
-        step(outside, Mask{}, x);
+        lo = select(below, x, lo);
+        hi = select(above, x, hi);
+        pass -= outside;
+        x = (lo + hi) * 0.5;
+        const Mask dyadic = outside & area_ratio_detail::is_dyadic(lo, hi);
+        if (any(dyadic)) {
+            area_ratio_detail::descend_dyadic(lo, hi, x, pass, window, dyadic);
+        }
     }
     while (any(running)) {
         const Mask inside = running & (x >= window.a) & (x <= window.b);

@@ -17,8 +17,9 @@
 // both sides; toward the sonic point the slope is at least |g'(x0)| - e|y - y0|; and
 // between the window and x = 1 convexity keeps g below the larger of its two end values,
 // of which g(0) = ln A(1) <= e u (k + 1 and h differ only by the rounding of ga + 1). So
-// with W = 2.02 E + |ln(t/v)|, beyond |y - y0| = W/|g'| on the far side and 2W/|g'| on the
-// sonic side the computed value is on one side of t for certain, and strictly: no midpoint
+// with W = 2.02 E + |ln(t/v)|, beyond |y - y0| = W/|g'| on the far side and W/(|g'| -
+// 2eW/|g'|) on the sonic side (kept where that is at most 2W/|g'|) the computed value is
+// on one side of t for certain, and strictly: no midpoint
 // outside the window can be an exact hit. A window that these conditions do not give
 // (a slope too flat, a prediction too far off, a value that is not finite) is left open
 // on that side, and the search evaluates there as the bisection is written.
@@ -113,7 +114,7 @@ AreaRatioWindow area_ratio_window(const Area& area, const AreaRatioPredictor& p,
         const Lanes z2 = z * z;
         const Mask far_off = ~done & (fabs(z) > 0.125);
         const Lanes log_ratio = any(far_off)
-            ? AreaRatioPredictor::log_of(select(done, Lanes{} + 1.0, ratio))
+            ? AreaRatioPredictor::log_of(select(done, Lanes{} + 2.0, ratio))
             : 2 * z * (1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7))));
         const Lanes stagnation = x * x * p.k;
         const Lanes s = stagnation / (1 + stagnation);
@@ -124,7 +125,9 @@ AreaRatioWindow area_ratio_window(const Area& area, const AreaRatioPredictor& p,
         dy = select(isnan(dy) | done, Lanes{}, dy);
         // exp(dy) near the root by its (2, 2) Pade approximant, exact enough there.
         const Lanes dy2 = dy * dy;
-        const Lanes factor = any(fabs(dy) > 0.125) ? AreaRatioPredictor::exp_of(dy)
+        // (A lane that is done takes a dummy exponent, not 0, which pow would treat apart.)
+        const Lanes factor = any(fabs(dy) > 0.125)
+            ? AreaRatioPredictor::exp_of(select(done, Lanes{} + 0.5, dy))
                                                    : (12 + 6 * dy + dy2) / (12 - 6 * dy + dy2);
         const Lanes next = x * factor;
         // Each branch keeps to its side of the sonic point.
@@ -144,10 +147,13 @@ AreaRatioWindow area_ratio_window(const Area& area, const AreaRatioPredictor& p,
     const Mask formed = active & (distance <= 0.25) & (flat > 0) & (sup ? slope > 0 : slope < 0) &
                         (v > 0) & (v < inf) & (x > 0) & (x < 1e300);
     const Lanes far = W / flat * (1 + 8 * u);
-    const Lanes sonic = 2 * W / flat * (1 + 8 * u);
+    // Toward the sonic point the slope falls by at most e per unit of y: over a width up to
+    // 2*far it stays above flat - 2e*far, which (when it is at least flat/2) needs no more.
+    const Lanes sonic_slope = flat - 2 * p.e * far * (1 + 8 * u);
+    const Lanes sonic = W / sonic_slope * (1 + 8 * u);
     const Mask far_formed = formed & (far <= 0.25);
-    const Mask sonic_formed = far_formed & (sonic <= 0.25) & (4 * p.e * W <= flat * flat * (1 - 8 * u)) &
-                              (t >= p.sonic_floor);
+    const Mask sonic_formed =
+        far_formed & (sonic_slope >= 0.5 * flat) & (sonic <= 0.25) & (t >= p.sonic_floor);
     const Lanes up_far = x * (1 + far + far * far) * (1 + 8 * u);
     const Lanes down_far = x * (1 - far) * (1 - 8 * u);
     const Lanes up_sonic = x * (1 + sonic + sonic * sonic) * (1 + 8 * u);
