@@ -182,6 +182,33 @@ void rounding_bound(const std::vector<double>& gas, std::mt19937_64& engine)
     }
 }
 
+// Evaluations per element at ga = 1.4 on the benchmark's targets: the forward values of
+// Mach numbers drawn uniformly from 0.05 to 1 or from 1 to 5.
+void benchmark_cost(std::size_t count, std::mt19937_64& engine)
+{
+    const A_Acrit_from_Ma area(1.4);
+    for (const bool sup : {false, true}) {
+        const Ma_from_A_Acrit inverse(1.4, sup);
+        std::uniform_real_distribution<double> mach(sup ? 1.0 : 0.05, sup ? 5.0 : 1.0);
+        Cost cost;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint64_t evaluations = 0;
+            inverse.solve(Counting{area, evaluations}, Lanes{} + area(mach(engine)));
+            cost.add(evaluations);
+        }
+        std::printf("ga 1.4, %s, Mach %s: %.2f evaluations per element on average, %llu at most "
+                    "(%llu targets)\n",
+                    sup ? "supersonic" : "subsonic", sup ? "1 to 5" : "0.05 to 1",
+                    static_cast<double>(cost.total) / static_cast<double>(cost.count),
+                    static_cast<unsigned long long>(cost.most),
+                    static_cast<unsigned long long>(cost.count));
+        if (cost.most > 40) {
+            ++failures;
+            std::printf("FAILED: a benchmark target took more than 40 evaluations\n");
+        }
+    }
+}
+
 }  // namespace
 
 int main()
@@ -238,6 +265,7 @@ int main()
     measured.push_back(1 + 0x1p-20);
     measured.push_back(4.0);
     rounding_bound(measured, engine);
+    benchmark_cost(std::max<std::size_t>(per_branch, 100000), engine);
     if (failures != 0) {
         std::printf("%d check(s) failed\n", failures);
         return 1;
