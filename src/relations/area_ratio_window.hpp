@@ -65,19 +65,45 @@ struct AreaRatioPredictor {
     {
     }
 
-    // ln t to about 1e-8 relative, by the power alone: near 1 from the series of
-    // atanh((t - 1)/(t + 1)); elsewhere from t^(2^-20) = 1 + d, ln t = 2^20 log1p(d).
+    // ln t to about 1e-9 relative, for t positive: the exponent's bits, then the series of
+    // atanh((m - 1)/(m + 1)) for the mantissa m, taken into [sqrt(1/2), sqrt(2)).
     static Lanes log_of(Lanes t)
     {
-        const Lanes z = (t - 1) / (t + 1);
+        using Bits = area_ratio_detail::Bits;
+        const Bits bits = __builtin_bit_cast(Bits, t);
+        const Lanes mantissa = __builtin_bit_cast(
+            Lanes, (bits & 0x000fffffffffffff) | 0x3ff0000000000000);
+        const Mask high = mantissa > 1.4142135623730951;
+        const Lanes m = select(high, mantissa * 0.5, mantissa);
+        const Lanes exponent = integer_to_double(
+            __builtin_bit_cast(Mask, (bits >> 52) & 0x7ff) - 1023 - high);
+        const Lanes z = (m - 1) / (m + 1);
         const Lanes z2 = z * z;
-        const Lanes near = 2 * z * (1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7))));
-        const Lanes d = pow(t, 0x1p-20) - 1;
-        const Lanes far = 0x1p20 * (d * (1 - d * (0.5 - d * (1.0 / 3))));
-        return select(fabs(t - 1) < 0x1p-4, near, far);
+        const Lanes series =
+            1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7 + z2 * (1.0 / 9))));
+        return exponent * 0.6931471805599453 + 2 * z * series;
     }
 
-    static Lanes exp_of(Lanes y) { return pow(Lanes{} + 2.0, y * 1.4426950408889634); }
+    // e^y to about 1e-9 relative, for |y| < 700: 2^n e^f with |f| <= ln(2)/2.
+    static Lanes exp_of(Lanes y)
+    {
+        constexpr double shift = 0x1.8p52;
+        const Lanes shifted = y * 1.4426950408889634 + shift;
+        const Lanes n = shifted - shift;
+        const Lanes f = y - n * 0.6931471805599453;
+        const Lanes series =
+            1 + f * (1 + f * (0.5 + f * (1.0 / 6 + f * (1.0 / 24 + f * (1.0 / 120 +
+            f * (1.0 / 720 + f * (1.0 / 5040 + f * (1.0 / 40320))))))));
+        const Mask k = __builtin_bit_cast(Mask, shifted) - __builtin_bit_cast(Mask, Lanes{} + shift);
+        return series * area_ratio_detail::power_of_two(k);
+    }
+
+    // Exact for the integers of an exponent: added into the mantissa of 1.5*2^52.
+    static Lanes integer_to_double(Mask k)
+    {
+        constexpr double shift = 0x1.8p52;
+        return __builtin_bit_cast(Lanes, __builtin_bit_cast(Mask, Lanes{} + shift) + k) - shift;
+    }
 };
 
 // The window of each lane in `active`; other lanes get an open window (-inf, +inf).
@@ -109,7 +135,7 @@ AreaRatioWindow area_ratio_window(const Area& area, const AreaRatioPredictor& p,
         if (step == 9 || !any(~done)) {
             break;
         }
-        // Far from the root the series of ln would shorten the steps; the power gives it.
+        // Far from the root the series of ln(ratio) would shorten the steps.
         const Lanes z = (ratio - 1) / (ratio + 1);
         const Lanes z2 = z * z;
         const Mask far_off = ~done & (fabs(z) > 0.125);
@@ -125,9 +151,8 @@ AreaRatioWindow area_ratio_window(const Area& area, const AreaRatioPredictor& p,
         dy = select(isnan(dy) | done, Lanes{}, dy);
         // exp(dy) near the root by its (2, 2) Pade approximant, exact enough there.
         const Lanes dy2 = dy * dy;
-        // (A lane that is done takes a dummy exponent, not 0, which pow would treat apart.)
         const Lanes factor = any(fabs(dy) > 0.125)
-            ? AreaRatioPredictor::exp_of(select(done, Lanes{} + 0.5, dy))
+            ? AreaRatioPredictor::exp_of(dy)
                                                    : (12 + 6 * dy + dy2) / (12 - 6 * dy + dy2);
         const Lanes next = x * factor;
         // Each branch keeps to its side of the sonic point.
