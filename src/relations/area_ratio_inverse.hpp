@@ -23,7 +23,8 @@ inline namespace VENTAROXI_ISA {
 // Cost: for 1 + 2^-20 <= ga <= 4 and 1 < t <= 1e300 a few Newton evaluations predict the
 // root, and the bisection evaluates only at the midpoints of the window proved around it
 // (area_ratio_window.hpp), about a dozen evaluations in all; every other element is
-// bisected with an evaluation at every midpoint, up to about 1080 of them.
+// bisected with an evaluation at every midpoint, up to about 1080 of them, except targets
+// below 1 - 4E, which no value reaches and which walk to the sonic edge unevaluated.
 struct Ma_from_A_Acrit {
     A_Acrit_from_Ma area;
     bool sup;
@@ -55,9 +56,15 @@ struct Ma_from_A_Acrit {
         const Mask predicted =
             searched & area_ratio_target_predictable(t) & (predictable ? every_lane() : Mask{});
         const double inf = std::numeric_limits<double>::infinity();
-        const AreaRatioWindow window =
-            any(predicted) ? area_ratio_window(relation, predictor, t, sup, predicted)
-                           : AreaRatioWindow{Lanes{} - inf, Lanes{} + inf};
+        AreaRatioWindow window = any(predicted)
+            ? area_ratio_window(relation, predictor, t, sup, predicted)
+            : AreaRatioWindow{Lanes{} - inf, Lanes{} + inf};
+        // Below 1 - 4E no value of the relation can reach the target (area_ratio_window.hpp):
+        // every midpoint above 1 moves the upper bound, every one below it the lower.
+        const Mask unreachable =
+            searched & (t < predictor.unreachable_below) & (predictable ? every_lane() : Mask{});
+        window.a = select(unreachable, Lanes{} + (sup ? -inf : 1.0), window.a);
+        window.b = select(unreachable, Lanes{} + (sup ? 1.0 : inf), window.b);
         const Lanes found = settle_area_ratio(relation, open_area_ratio_bisection(window, sup), window,
                                               t, sup, searched);
         return select(sonic, Lanes{} + 1.0, select(searched, found, Lanes{} + rejected));

@@ -55,12 +55,16 @@ struct AreaRatioPredictor {
     double e;
     double bound;           // E
     double sonic_floor;     // 1 + 4E: targets from which the sonic side is formed
+    // 1 - 4E: targets below every computed value. The exact function's least value is at
+    // least ln A(1) - O(u^2) >= -1.01 e u below 1, so Â(x) >= (1 - 1.01 e u)(1 - E) > 1 - 2E.
+    double unreachable_below;
     double supersonic_log;  // e ln(h/k), the offset of the asymptote x^(2e-1) (k/h)^e
     double subsonic_log;    // -e ln h, the offset of the asymptote (1/x) h^-e
 
     explicit AreaRatioPredictor(const A_Acrit_from_Ma& area)
         : k(area.c), h(area.h), e(area.e), bound(area_ratio_rounding_bound(area.e)),
-          sonic_floor(1 + 4 * bound), supersonic_log(area.e * log_of(Lanes{} + area.h / area.c)[0]),
+          sonic_floor(1 + 4 * bound), unreachable_below(1 - 4 * bound),
+          supersonic_log(area.e * log_of(Lanes{} + area.h / area.c)[0]),
           subsonic_log(-area.e * log_of(Lanes{} + area.h)[0])
     {
     }
