@@ -38,36 +38,76 @@ struct Ma_from_A_Acrit {
     {
     }
 
-    Lanes operator()(Lanes t) const { return solve(area, t); }
+    Lanes operator()(Lanes t) const
+    {
+        Lanes result[1];
+        solve(area, {t}, result);
+        return result[0];
+    }
 
     // One element takes the path of the lanes, in every lane: the same bits, the same cost.
     double operator()(double A_Acrit) const { return (*this)(Lanes{} + A_Acrit)[0]; }
 
-    // The inverse with `relation` evaluating the forward relation: the relation itself, or,
-    // in the tests, a wrapper that counts its evaluations.
-    template <class Area>
-    Lanes solve(const Area& relation, Lanes t) const
+    // A few vectors at a time, whose evaluations overlap (the run engine prefers this).
+    static constexpr int block_vectors = 2;
+    static constexpr int block_count = block_vectors * lane_count;
+    void operator()(const double* in, double* out) const
     {
-        const Mask sonic = t == 1;
-        const Mask searched = ~sonic & ~isnan(t) & (ga_is_nan ? Mask{} : every_lane());
-        if (!any(searched)) {
-            return select(sonic, Lanes{} + 1.0, Lanes{} + rejected);
+        Lanes t[block_vectors];
+        Lanes result[block_vectors];
+        for (int j = 0; j < block_vectors; ++j) {
+            t[j] = load_lanes(in + j * lane_count);
         }
-        const Mask predicted =
-            searched & area_ratio_target_predictable(t) & (predictable ? every_lane() : Mask{});
+        solve(area, t, result);
+        for (int j = 0; j < block_vectors; ++j) {
+            store_lanes(out + j * lane_count, result[j]);
+        }
+    }
+
+    // The inverse of `count` vectors of targets side by side, with `relation` evaluating the
+    // forward relation: the relation itself, or, in the tests, a wrapper that counts.
+    template <class Area, int count>
+    void solve(const Area& relation, const Lanes (&t)[count], Lanes (&result)[count]) const
+    {
         const double inf = std::numeric_limits<double>::infinity();
-        AreaRatioWindow window = any(predicted)
-            ? area_ratio_window(relation, predictor, t, sup, predicted)
-            : AreaRatioWindow{Lanes{} - inf, Lanes{} + inf};
-        // Below 1 - 4E no value of the relation can reach the target (area_ratio_window.hpp):
-        // every midpoint above 1 moves the upper bound, every one below it the lower.
-        const Mask unreachable =
-            searched & (t < predictor.unreachable_below) & (predictable ? every_lane() : Mask{});
-        window.a = select(unreachable, Lanes{} + (sup ? -inf : 1.0), window.a);
-        window.b = select(unreachable, Lanes{} + (sup ? 1.0 : inf), window.b);
-        const Lanes found = settle_area_ratio(relation, open_area_ratio_bisection(window, sup), window,
-                                              t, sup, searched);
-        return select(sonic, Lanes{} + 1.0, select(searched, found, Lanes{} + rejected));
+        Mask searched[count];
+        Mask predicted[count];
+        bool any_searched = false;
+        bool any_predicted = false;
+        for (int j = 0; j < count; ++j) {
+            searched[j] = (t[j] != 1) & ~isnan(t[j]) & (ga_is_nan ? Mask{} : every_lane());
+            predicted[j] = searched[j] & area_ratio_target_predictable(t[j]) &
+                           (predictable ? every_lane() : Mask{});
+            any_searched |= any(searched[j]);
+            any_predicted |= any(predicted[j]);
+        }
+        AreaRatioWindow window[count];
+        if (any_predicted) {
+            area_ratio_windows(relation, predictor, t, sup, predicted, window);
+        } else {
+            for (AreaRatioWindow& open : window) {
+                open = {Lanes{} - inf, Lanes{} + inf};
+            }
+        }
+        AreaRatioSettling search[count];
+        for (int j = 0; j < count; ++j) {
+            // Below 1 - 4E no value of the relation reaches the target
+            // (area_ratio_window.hpp): every midpoint above 1 moves the upper bound, every
+            // one below it the lower.
+            const Mask unreachable = searched[j] & (t[j] < predictor.unreachable_below) &
+                                     (predictable ? every_lane() : Mask{});
+            window[j].a = select(unreachable, Lanes{} + (sup ? -inf : 1.0), window[j].a);
+            window[j].b = select(unreachable, Lanes{} + (sup ? 1.0 : inf), window[j].b);
+            search[j] = AreaRatioSettling(open_area_ratio_bisection(window[j], sup), window[j],
+                                          t[j], sup, searched[j]);
+        }
+        if (any_searched) {
+            settle_area_ratio(relation, search);
+        }
+        for (int j = 0; j < count; ++j) {
+            result[j] = select(t[j] == 1, Lanes{} + 1.0,
+                               select(searched[j], search[j].result(), Lanes{} + rejected));
+        }
     }
 };
 

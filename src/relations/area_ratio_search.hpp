@@ -159,68 +159,112 @@ inline AreaRatioBisection open_area_ratio_bisection(const AreaRatioWindow& windo
     return state;
 }
 
-// Runs each active lane's bisection to its end from `state`, and returns where it settles:
-// the midpoint whose value equals the target, or the midpoint in hand once a pass leaves
-// both bounds as they were (every later pass would repeat it) or after the last pass.
-// `area` is evaluated only when some lane's midpoint lies inside its window.
-template <class Area>
-Lanes settle_area_ratio(const Area& area, AreaRatioBisection state, const AreaRatioWindow& window,
-                        Lanes t, bool sup, Mask active)
-{
-    Lanes lo = state.lo;
-    Lanes hi = state.hi;
-    Lanes x = state.x;
-    Mask pass = state.pass;
-    Lanes result = x;
-    Mask running = active;
-    // One pass for the lanes in `moving`, with `v` the value at x where it was evaluated.
-    const auto step = [&](Mask moving, Mask inside, Lanes v) {
-        const Mask hit = moving & inside & (t == v);
-        result = select(hit, x, result);
-        running &= ~hit;
-        moving &= ~hit;
-        // Supersonic values rise with the Mach number, subsonic ones fall.
-        const Mask above = t > v;
-        const Mask below = t < v;
-        const Mask to_lo = (x < window.a) | (inside & (sup ? above : below));
-        const Mask to_hi = (x > window.b) | (inside & (sup ? below : above));
-        const Lanes new_lo = select(moving & to_lo, x, lo);
-        const Lanes new_hi = select(moving & to_hi, x, hi);
-        const Lanes new_x = (new_lo + new_hi) * 0.5;
-        pass -= moving;  // a mask lane is -1 where it holds
-        const Mask unmoved = (__builtin_bit_cast(Mask, new_lo) == __builtin_bit_cast(Mask, lo)) &
-                             (__builtin_bit_cast(Mask, new_hi) == __builtin_bit_cast(Mask, hi));
-        const Mask settled = moving & (unmoved | (pass >= area_ratio_passes));
-        lo = new_lo;
-        hi = new_hi;
-        x = select(moving, new_x, x);
-        result = select(settled, new_x, result);
-        running &= ~settled;
-    };
-    // First every lane walks, without evaluations, to the first midpoint inside its window,
-    // so that the lanes then need their evaluations at the same passes. A lane outside its
+// One vector's bisections, run to their ends: each lane settles on the midpoint whose value
+// equals the target, or on the midpoint in hand once a pass leaves both bounds as they were
+// (every later pass would repeat it) or after the last pass.
+class AreaRatioSettling {
+public:
+    AreaRatioSettling() = default;
+    AreaRatioSettling(const AreaRatioBisection& state, const AreaRatioWindow& window, Lanes t,
+                      bool sup, Mask active)
+        : lo_(state.lo), hi_(state.hi), x_(state.x), pass_(state.pass), result_(state.x),
+          running_(active), window_(window), t_(t), sup_(sup)
+    {
+    }
+
+    // Every lane walks, without evaluations, to the first midpoint inside its window, so
+    // that the lanes then need their evaluations at the same passes. A lane outside its
     // window is never stalled there: the window holds a double strictly inside the bracket.
+    void walk()
+    {
+        for (;;) {
+            const Mask below = x_ < window_.a;
+            const Mask above = x_ > window_.b;
+            const Mask outside = below | above;
+            if (!any(outside)) {
+                return;
+            }
+            lo_ = select(below, x_, lo_);
+            hi_ = select(above, x_, hi_);
+            pass_ -= outside;
+            x_ = (lo_ + hi_) * 0.5;
+            const Mask dyadic = outside & area_ratio_detail::is_dyadic(lo_, hi_);
+            if (any(dyadic)) {
+                area_ratio_detail::descend_dyadic(lo_, hi_, x_, pass_, window_, dyadic);
+            }
+        }
+    }
+
+    bool running() const { return any(running_); }
+    // Whether the next pass needs the value at its midpoint, which is then `midpoint()`.
+    bool needs_value() const { return any(inside()); }
+    Lanes midpoint() const { return x_; }
+
+    // One pass of every running lane, with `v` the value at the midpoint where it is needed.
+    void pass(Lanes v)
+    {
+        const Mask inside_now = inside();
+        const Mask hit = inside_now & (t_ == v);
+        result_ = select(hit, x_, result_);
+        running_ &= ~hit;
+        // Supersonic values rise with the Mach number, subsonic ones fall.
+        const Mask above = t_ > v;
+        const Mask below = t_ < v;
+        const Mask to_lo = (x_ < window_.a) | (inside_now & (sup_ ? above : below));
+        const Mask to_hi = (x_ > window_.b) | (inside_now & (sup_ ? below : above));
+        const Lanes new_lo = select(running_ & to_lo, x_, lo_);
+        const Lanes new_hi = select(running_ & to_hi, x_, hi_);
+        const Lanes new_x = (new_lo + new_hi) * 0.5;
+        pass_ -= running_;  // a mask lane is -1 where it holds
+        const Mask unmoved = (__builtin_bit_cast(Mask, new_lo) == __builtin_bit_cast(Mask, lo_)) &
+                             (__builtin_bit_cast(Mask, new_hi) == __builtin_bit_cast(Mask, hi_));
+        const Mask settled = running_ & (unmoved | (pass_ >= area_ratio_passes));
+        lo_ = new_lo;
+        hi_ = new_hi;
+        x_ = select(running_, new_x, x_);
+        result_ = select(settled, new_x, result_);
+        running_ &= ~settled;
+    }
+
+    Lanes result() const { return result_; }
+
+private:
+    Mask inside() const { return running_ & (x_ >= window_.a) & (x_ <= window_.b); }
+
+    Lanes lo_;
+    Lanes hi_;
+    Lanes x_;
+    Mask pass_;
+    Lanes result_;
+    Mask running_;
+    AreaRatioWindow window_;
+    Lanes t_;
+    bool sup_;
+};
+
+// Runs the bisections of `count` vectors to their ends, their evaluating passes side by
+// side: each pass waits for its evaluation, and different vectors' do not wait for each
+// other. `area` is evaluated only where some lane's midpoint lies inside its window.
+template <class Area, int count>
+void settle_area_ratio(const Area& area, AreaRatioSettling (&search)[count])
+{
+    for (int j = 0; j < count; ++j) {
+        search[j].walk();
+    }
     for (;;) {
-        const Mask below = x < window.a;
-        const Mask above = x > window.b;
-        const Mask outside = below | above;
-        if (!any(outside)) {
-            break;
+        bool running = false;
+        Lanes values[count];
+        for (int j = 0; j < count; ++j) {
+            running |= search[j].running();
+            values[j] = search[j].needs_value() ? area(search[j].midpoint()) : Lanes{};
         }
-        lo = select(below, x, lo);
-        hi = select(above, x, hi);
-        pass -= outside;
-        x = (lo + hi) * 0.5;
-        const Mask dyadic = outside & area_ratio_detail::is_dyadic(lo, hi);
-        if (any(dyadic)) {
-            area_ratio_detail::descend_dyadic(lo, hi, x, pass, window, dyadic);
+        if (!running) {
+            return;
+        }
+        for (int j = 0; j < count; ++j) {
+            search[j].pass(values[j]);
         }
     }
-    while (any(running)) {
-        const Mask inside = running & (x >= window.a) & (x <= window.b);
-        step(running, inside, any(inside) ? area(x) : x);
-    }
-    return result;
 }
 
 }  // namespace VENTAROXI_ISA

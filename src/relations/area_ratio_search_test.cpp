@@ -72,7 +72,9 @@ void compare(double ga, bool sup, const std::vector<double>& targets, Tally& tal
         const double literal = search_area_ratio_literal(area, t, sup);
         const double expected = std::isnan(t) || (std::isnan(ga) && t != 1) ? not_a_number : literal;
         std::uint64_t evaluations = 0;
-        const double alone = inverse.solve(Counting{area, evaluations}, Lanes{} + t)[0];
+        Lanes alone_lanes[1];
+        inverse.solve(Counting{area, evaluations}, {Lanes{} + t}, alone_lanes);
+        const double alone = alone_lanes[0][0];
         ++tally.targets;
         tally.exact_hits += t != 1 && area(literal) == t;
         if (cost != nullptr) {
@@ -193,7 +195,8 @@ void benchmark_cost(std::size_t count, std::mt19937_64& engine)
         Cost cost;
         for (std::size_t i = 0; i < count; ++i) {
             std::uint64_t evaluations = 0;
-            inverse.solve(Counting{area, evaluations}, Lanes{} + area(mach(engine)));
+            Lanes result[1];
+            inverse.solve(Counting{area, evaluations}, {Lanes{} + area(mach(engine))}, result);
             cost.add(evaluations);
         }
         std::printf("ga 1.4, %s, Mach %s: %.2f evaluations per element on average, %llu at most "

@@ -110,42 +110,44 @@ struct AreaRatioPredictor {
     }
 };
 
-// The window of each lane in `active`; other lanes get an open window (-inf, +inf).
-// Newton-Halley steps on g(y) = ln t from the asymptote (large t) or from the quadratic
-// g ~ y^2/h about the sonic point (t near 1); each step costs one evaluation, and the last
-// evaluation is the one the window is proved from.
-template <class Area>
-AreaRatioWindow area_ratio_window(const Area& area, const AreaRatioPredictor& p, Lanes t,
-                                  bool sup, Mask active)
-{
-    const double inf = std::numeric_limits<double>::infinity();
-    const Lanes target = select(active, t, Lanes{} + 2.0);
-    const Lanes log_t = AreaRatioPredictor::log_of(target);
-    const Lanes asymptote = sup ? (log_t + p.supersonic_log) / (2 * p.e - 1)
-                                : p.subsonic_log - log_t;
-    const Lanes quadratic = sqrt(log_t * p.h);
-    // Supersonic, both starts lie above the root once t is large, the quadratic one far
-    // above it when ga is near 1 (the asymptote is then reached only at huge Mach numbers).
-    const Lanes y0 = sup ? select((log_t < 1) | (quadratic < asymptote), quadratic, asymptote)
-                         : select(log_t < 1, -quadratic, asymptote);
-    Lanes x = AreaRatioPredictor::exp_of(y0);
+// Newton-Halley steps on g(y) = ln t for the lanes of one vector, from the asymptote
+// (large t) or from the quadratic g ~ y^2/h about the sonic point (t near 1). Each step
+// costs one evaluation; the last evaluation is the one the window is proved from.
+struct AreaRatioNewton {
+    Lanes target;
+    Mask active;
+    Lanes x;
     Lanes v;
     Lanes distance;  // |t/v - 1|
-    for (int step = 0;; ++step) {
-        v = area(x);
-        const Lanes ratio = target / v;
-        distance = fabs(ratio - 1);
-        const Mask done = ~active | (distance <= 2 * p.bound) | isnan(distance);
-        if (step == 9 || !any(~done)) {
-            break;
-        }
-        // Far from the root the series of ln(ratio) would shorten the steps.
-        const Lanes z = (ratio - 1) / (ratio + 1);
-        const Lanes z2 = z * z;
-        const Mask far_off = ~done & (fabs(z) > 0.125);
-        const Lanes log_ratio = any(far_off)
-            ? AreaRatioPredictor::log_of(select(done, Lanes{} + 2.0, ratio))
-            : 2 * z * (1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7))));
+    Mask done;
+
+    AreaRatioNewton() = default;
+    AreaRatioNewton(const AreaRatioPredictor& p, Lanes t, bool sup, Mask active_)
+        : target(select(active_, t, Lanes{} + 2.0)), active(active_)
+    {
+        const Lanes log_t = AreaRatioPredictor::log_of(target);
+        const Lanes asymptote = sup ? (log_t + p.supersonic_log) / (2 * p.e - 1)
+                                    : p.subsonic_log - log_t;
+        const Lanes quadratic = sqrt(log_t * p.h);
+        // Supersonic, both starts lie above the root once t is large, the quadratic one far
+        // above it when ga is near 1 (the asymptote is then reached only at huge Mach numbers).
+        const Lanes y0 = sup ? select((log_t < 1) | (quadratic < asymptote), quadratic, asymptote)
+                             : select(log_t < 1, -quadratic, asymptote);
+        x = AreaRatioPredictor::exp_of(y0);
+    }
+
+    // Takes v, the value at x, and returns whether a lane still steps.
+    bool measured(const AreaRatioPredictor& p, Lanes value)
+    {
+        v = value;
+        distance = fabs(target / v - 1);
+        done = ~active | (distance <= 2 * p.bound) | isnan(distance);
+        return any(~done);
+    }
+
+    void step(const AreaRatioPredictor& p, bool sup)
+    {
+        const Lanes log_ratio = AreaRatioPredictor::log_of(select(done, Lanes{} + 2.0, target / v));
         const Lanes stagnation = x * x * p.k;
         const Lanes s = stagnation / (1 + stagnation);
         const Lanes slope = 2 * p.e * s - 1;
@@ -153,46 +155,80 @@ AreaRatioWindow area_ratio_window(const Area& area, const AreaRatioPredictor& p,
         Lanes dy = log_ratio / (slope + log_ratio * curvature / (2 * slope));
         dy = select(dy > 4, Lanes{} + 4.0, select(dy < -4, Lanes{} - 4.0, dy));
         dy = select(isnan(dy) | done, Lanes{}, dy);
-        // exp(dy) near the root by its (2, 2) Pade approximant, exact enough there.
-        const Lanes dy2 = dy * dy;
-        const Lanes factor = any(fabs(dy) > 0.125)
-            ? AreaRatioPredictor::exp_of(dy)
-                                                   : (12 + 6 * dy + dy2) / (12 - 6 * dy + dy2);
-        const Lanes next = x * factor;
+        const Lanes next = x * AreaRatioPredictor::exp_of(dy);
         // Each branch keeps to its side of the sonic point.
         const Lanes kept = sup ? select(next < 1, (x + 1) * 0.5, next)
                                : select(next > 1, (x + 1) * 0.5, next);
         x = select(done, x, kept);
     }
 
-    // The proof of the window, from v = Â(x) (see the head of this file).
-    const double u = half_ulp;
-    const Lanes log_gap = distance * (1 + 2 * distance) + 2 * u;  // >= |ln(t/v)|
-    const Lanes W = 2.02 * p.bound + log_gap;
-    const Lanes stagnation = x * x * p.k;
-    const Lanes s = stagnation / (1 + stagnation);
-    const Lanes slope = 2 * p.e * s - 1;
-    const Lanes flat = fabs(slope) - (16 * p.e + 2) * u;  // <= |g'(x)|
-    const Mask formed = active & (distance <= 0.25) & (flat > 0) & (sup ? slope > 0 : slope < 0) &
-                        (v > 0) & (v < inf) & (x > 0) & (x < 1e300);
-    const Lanes far = W / flat * (1 + 8 * u);
-    // Toward the sonic point the slope falls by at most e per unit of y: over a width up to
-    // 2*far it stays above flat - 2e*far, which (when it is at least flat/2) needs no more.
-    const Lanes sonic_slope = flat - 2 * p.e * far * (1 + 8 * u);
-    const Lanes sonic = W / sonic_slope * (1 + 8 * u);
-    const Mask far_formed = formed & (far <= 0.25);
-    const Mask sonic_formed =
-        far_formed & (sonic_slope >= 0.5 * flat) & (sonic <= 0.25) & (t >= p.sonic_floor);
-    const Lanes up_far = x * (1 + far + far * far) * (1 + 8 * u);
-    const Lanes down_far = x * (1 - far) * (1 - 8 * u);
-    const Lanes up_sonic = x * (1 + sonic + sonic * sonic) * (1 + 8 * u);
-    const Lanes down_sonic = x * (1 - sonic) * (1 - 8 * u);
-    const Lanes open_low = Lanes{} - inf;
-    const Lanes open_high = Lanes{} + inf;
-    if (sup) {
-        return {select(sonic_formed, down_sonic, open_low), select(far_formed, up_far, open_high)};
+    // The window proved from v = Â(x) (see the head of this file); lanes that are not
+    // active, or that it cannot be proved for, get (-inf, +inf) on the side concerned.
+    AreaRatioWindow window(const AreaRatioPredictor& p, Lanes t, bool sup) const
+    {
+        const double inf = std::numeric_limits<double>::infinity();
+        const double u = half_ulp;
+        const Lanes log_gap = distance * (1 + 2 * distance) + 2 * u;  // >= |ln(t/v)|
+        const Lanes W = 2.02 * p.bound + log_gap;
+        const Lanes stagnation = x * x * p.k;
+        const Lanes s = stagnation / (1 + stagnation);
+        const Lanes slope = 2 * p.e * s - 1;
+        const Lanes flat = fabs(slope) - (16 * p.e + 2) * u;  // <= |g'(x)|
+        const Mask formed = active & (distance <= 0.25) & (flat > 0) &
+                            (sup ? slope > 0 : slope < 0) & (v > 0) & (v < inf) & (x > 0) &
+                            (x < 1e300);
+        const Lanes far = W / flat * (1 + 8 * u);
+        // Toward the sonic point the slope falls by at most e per unit of y: over a width up
+        // to 2*far it stays above flat - 2e*far, which (when at least flat/2) needs no more.
+        const Lanes sonic_slope = flat - 2 * p.e * far * (1 + 8 * u);
+        const Lanes sonic = W / sonic_slope * (1 + 8 * u);
+        const Mask far_formed = formed & (far <= 0.25);
+        const Mask sonic_formed =
+            far_formed & (sonic_slope >= 0.5 * flat) & (sonic <= 0.25) & (t >= p.sonic_floor);
+        const Lanes up_far = x * (1 + far + far * far) * (1 + 8 * u);
+        const Lanes down_far = x * (1 - far) * (1 - 8 * u);
+        const Lanes up_sonic = x * (1 + sonic + sonic * sonic) * (1 + 8 * u);
+        const Lanes down_sonic = x * (1 - sonic) * (1 - 8 * u);
+        const Lanes open_low = Lanes{} - inf;
+        const Lanes open_high = Lanes{} + inf;
+        if (sup) {
+            return {select(sonic_formed, down_sonic, open_low),
+                    select(far_formed, up_far, open_high)};
+        }
+        return {select(far_formed, down_far, open_low), select(sonic_formed, up_sonic, open_high)};
     }
-    return {select(far_formed, down_far, open_low), select(sonic_formed, up_sonic, open_high)};
+};
+
+// The windows of `count` vectors of lanes, their Newton steps taken side by side: each step
+// waits for its evaluation, and the evaluations of different vectors do not wait for each
+// other.
+template <class Area, int count>
+void area_ratio_windows(const Area& area, const AreaRatioPredictor& p, const Lanes (&t)[count],
+                        bool sup, const Mask (&active)[count], AreaRatioWindow (&windows)[count])
+{
+    AreaRatioNewton newton[count];
+    for (int j = 0; j < count; ++j) {
+        newton[j] = AreaRatioNewton(p, t[j], sup, active[j]);
+    }
+    for (int step = 0;; ++step) {
+        Lanes values[count];
+        for (int j = 0; j < count; ++j) {
+            values[j] = area(newton[j].x);
+        }
+        bool stepping = false;
+        for (int j = 0; j < count; ++j) {
+            stepping |= newton[j].measured(p, values[j]);
+        }
+        if (step == 9 || !stepping) {
+            break;
+        }
+        for (int j = 0; j < count; ++j) {
+            newton[j].step(p, sup);
+        }
+    }
+    for (int j = 0; j < count; ++j) {
+        windows[j] = newton[j].window(p, t[j], sup);
+    }
 }
 
 }  // namespace VENTAROXI_ISA
