@@ -20,11 +20,12 @@ inline namespace VENTAROXI_ISA {
 // Mach number for a missing input. For ga > 1 no other target gives NaN.
 // Accuracy: the point where the bisection settles; forward and back agree to 1e-12
 // relative or better, the worst next to M = 1, where the relation is flat.
-// Cost: for 1 + 2^-20 <= ga <= 4 and 1 < t <= 1e300 a few Newton evaluations predict the
+// Cost: for 1 + 2^-20 <= ga <= 4 and finite t > 1 a few Newton evaluations predict the
 // root, and the bisection evaluates only at the midpoints of the window proved around it
 // (area_ratio_window.hpp), about a dozen evaluations in all; every other element is
 // bisected with an evaluation at every midpoint, up to about 1080 of them, except targets
-// below 1 - 4E, which no value reaches and which walk to the sonic edge unevaluated.
+// below 1 - 4E, which no value reaches and which walk to the sonic edge unevaluated, and
+// +inf, which only the subsonic points whose reciprocal overflows meet.
 struct Ma_from_A_Acrit {
     A_Acrit_from_Ma area;
     bool sup;
@@ -98,6 +99,11 @@ struct Ma_from_A_Acrit {
                                      (predictable ? every_lane() : Mask{});
             window[j].a = select(unreachable, Lanes{} + (sup ? -inf : 1.0), window[j].a);
             window[j].b = select(unreachable, Lanes{} + (sup ? 1.0 : inf), window[j].b);
+            // Subsonic, only a reciprocal that overflows meets t = +inf: above 2^-1022 the
+            // reciprocal is below 2^1022 and the power at most about 1, so every midpoint
+            // there moves the upper bound.
+            const Mask overflowing = (t[j] == inf) & (predictable && !sup ? every_lane() : Mask{});
+            window[j].b = select(overflowing, Lanes{} + 0x1p-1022, window[j].b);
             search[j] = AreaRatioSettling(open_area_ratio_bisection(window[j], sup), window[j],
                                           t[j], sup, searched[j]);
         }

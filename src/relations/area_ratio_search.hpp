@@ -65,8 +65,8 @@ inline Mask clamp(Mask k, std::int64_t low, std::int64_t high)
 }
 
 
-// Whether the bracket [lo, hi] spans 2^w equally spaced doubles (w >= 1): lo positive and
-// every double in [lo, hi) of one binade. Its midpoints are then exact, pass after pass,
+// Whether the bracket [lo, hi] spans 2^w equally spaced doubles (w >= 1): lo not negative
+// and every double in [lo, hi) of one binade (or, from 0, subnormal). Its midpoints are then exact, pass after pass,
 // and the path of a bisection through it is read off the bits of the window's ends.
 inline Mask is_dyadic(Lanes lo, Lanes hi)
 {
@@ -75,7 +75,7 @@ inline Mask is_dyadic(Lanes lo, Lanes hi)
     const Bits width = high - low;
     return __builtin_bit_cast(Mask, ((width & (width - 1)) == 0) & (width >= 2) &
                                         (((high - 1) >> 52) == (low >> 52))) &
-           (lo > 0);
+           (lo >= 0);
 }
 
 // Moves each lane in `which`, whose bracket is dyadic, straight to the first pass whose
@@ -145,11 +145,12 @@ inline AreaRatioBisection open_area_ratio_bisection(const AreaRatioWindow& windo
         state.hi = select(halving, halved, shrunk);
         state.pass = first;
     } else {
-        const Mask high_prefix = (window.b < 0.5) & (window.b >= 0x1p-1000);
+        // (A subnormal b reads as exponent -1023, which stops the prefix at 2^-1021.)
+        const Mask high_prefix = (window.b < 0.5) & (window.b > 0);
         const Mask low_prefix = (window.a > 0.5) & (window.a < 1);
         const Mask qb = exponent_of(select(high_prefix, window.b, Lanes{} + 0.25));
         const Mask qa = exponent_of(select(low_prefix, 1 - window.a, Lanes{} + 0.25));
-        const Mask first_high = clamp(-qb - 1, 0, 1000);
+        const Mask first_high = clamp(-qb - 1, 0, 1021);
         const Mask first_low = clamp(-qa - 1, 0, 52);
         state.lo = select(low_prefix, 1 - power_of_two(-first_low), Lanes{});
         state.hi = select(high_prefix, power_of_two(-first_high), Lanes{} + 1.0);

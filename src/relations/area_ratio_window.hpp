@@ -44,9 +44,13 @@ inline double area_ratio_rounding_bound(double e) { return (4.25 * e + 20) * hal
 // e u small) and the Newton start below converges within a few steps.
 inline bool area_ratio_predictable(double ga) { return ga >= 1 + 0x1p-20 && ga <= 4; }
 
-// The targets that are predicted: finite, above 1 (the sonic side of the window needs
-// t >= 1 + 4E; below that only the far side is formed), and well inside the double range.
-inline Mask area_ratio_target_predictable(Lanes t) { return (t > 1) & (t <= 1e300); }
+// The targets that are predicted: finite and above 1 (the sonic side of the window needs
+// t >= 1 + 4E; below that only the far side is formed). A root beyond the double range,
+// or one whose value overflows, gives no window.
+inline Mask area_ratio_target_predictable(Lanes t)
+{
+    return (t > 1) & (t <= std::numeric_limits<double>::max());
+}
 
 // The per-call constants of the prediction, from the relation's own k, h, e.
 struct AreaRatioPredictor {
@@ -60,12 +64,14 @@ struct AreaRatioPredictor {
     double unreachable_below;
     double supersonic_log;  // e ln(h/k), the offset of the asymptote x^(2e-1) (k/h)^e
     double subsonic_log;    // -e ln h, the offset of the asymptote (1/x) h^-e
+    double subsonic_scale;  // h^-e
 
     explicit AreaRatioPredictor(const A_Acrit_from_Ma& area)
         : k(area.c), h(area.h), e(area.e), bound(area_ratio_rounding_bound(area.e)),
           sonic_floor(1 + 4 * bound), unreachable_below(1 - 4 * bound),
           supersonic_log(area.e * log_of(Lanes{} + area.h / area.c)[0]),
-          subsonic_log(-area.e * log_of(Lanes{} + area.h)[0])
+          subsonic_log(-area.e * log_of(Lanes{} + area.h)[0]),
+          subsonic_scale(exp_of(Lanes{} + subsonic_log)[0])
     {
     }
 
@@ -92,6 +98,7 @@ struct AreaRatioPredictor {
     static Lanes exp_of(Lanes y)
     {
         constexpr double shift = 0x1.8p52;
+        y = select(y > 700, Lanes{} + 700.0, select(y < -700, Lanes{} - 700.0, y));
         const Lanes shifted = y * 1.4426950408889634 + shift;
         const Lanes n = shifted - shift;
         const Lanes f = y - n * 0.6931471805599453;
@@ -133,7 +140,9 @@ struct AreaRatioNewton {
         // above it when ga is near 1 (the asymptote is then reached only at huge Mach numbers).
         const Lanes y0 = sup ? select((log_t < 1) | (quadratic < asymptote), quadratic, asymptote)
                              : select(log_t < 1, -quadratic, asymptote);
-        x = AreaRatioPredictor::exp_of(y0);
+        // Subsonic, the asymptote is x = h^-e/t, which stays exact into the subnormal range.
+        x = sup || any(log_t < 1) ? AreaRatioPredictor::exp_of(y0) : Lanes{};
+        x = sup ? x : select(log_t < 1, x, p.subsonic_scale / target);
     }
 
     // Takes v, the value at x, and returns whether a lane still steps.
