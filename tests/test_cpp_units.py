@@ -106,9 +106,14 @@ def power_choice_binary(directory):
     return binary, bool(musl)
 
 
+@pytest.fixture(scope="module")
+def power_choice(tmp_path_factory):
+    return power_choice_binary(tmp_path_factory.mktemp("power_choice"))
+
+
 @pytest.mark.parametrize("setting", [None, "glibc.cpu.hwcaps=-FMA", "glibc.cpu.hwcaps=-AVX2,-FMA"])
-def test_kernel_choice_by_the_platform_pow(setting, tmp_path):
-    binary, with_musl = power_choice_binary(tmp_path)
+def test_kernel_choice_by_the_platform_pow(setting, power_choice):
+    binary, with_musl = power_choice
     environment = {k: v for k, v in os.environ.items() if k != "GLIBC_TUNABLES"}
     if setting:
         environment["GLIBC_TUNABLES"] = setting
