@@ -36,13 +36,24 @@ def module_kernel():
         candidates["avx2"] = ["-mavx2", "-mfma"]
     with tempfile.TemporaryDirectory() as build:
         # The unit test also links the two variants at baseline instructions.
-        candidates |= {"test_fused": ["-DVENTAROXI_POW_FUSED=1"], "test_unfused": ["-DVENTAROXI_POW_FUSED=0"]}
+        candidates |= {
+            "test_fused": ["-DVENTAROXI_POW_FUSED=1"],
+            "test_unfused": ["-DVENTAROXI_POW_FUSED=0"],
+        }
         objects = []
         for name, flags in candidates.items():
             obj = pathlib.Path(build) / f"{name}.o"
             subprocess.run(
-                ["c++", *FLAGS, *flags, f"-DVENTAROXI_ISA={name}", "-c",
-                 str(RELATIONS / "power_candidate.cpp"), "-o", str(obj)],
+                [
+                    "c++",
+                    *FLAGS,
+                    *flags,
+                    f"-DVENTAROXI_ISA={name}",
+                    "-c",
+                    str(RELATIONS / "power_candidate.cpp"),
+                    "-o",
+                    str(obj),
+                ],
                 check=True,
             )
             objects.append(str(obj))

@@ -40,7 +40,9 @@ def same_bits(a, b):
         type(a) is np.ndarray
         and a.shape == b.shape
         and a.dtype == np.float64
-        and np.array_equal(np.ascontiguousarray(a).view(np.uint64), np.ascontiguousarray(b).view(np.uint64))
+        and np.array_equal(
+            np.ascontiguousarray(a).view(np.uint64), np.ascontiguousarray(b).view(np.uint64)
+        )
     )
 
 
@@ -50,15 +52,26 @@ def call(function, array, ga, sup):
 
 def plain_result(function, array, ga, sup):
     """The relation over a fresh C-ordered float64 copy of what the array holds now."""
-    return call(function, np.array(np.ndarray.view(array, np.ndarray), np.float64, order="C"), ga, sup)
+    return call(
+        function, np.array(np.ndarray.view(array, np.ndarray), np.float64, order="C"), ga, sup
+    )
 
 
 # Changes to the array -------------------------------------------------------------------
 
 
 def new_dtype(rng, array):
-    array.dtype = rng.choice([np.int8, np.float32, np.complex128, ">f8" if np.little_endian else "<f8",
-                              np.float64, np.dtype(np.float64, metadata={"m": 1}), np.uint64])
+    array.dtype = rng.choice(
+        [
+            np.int8,
+            np.float32,
+            np.complex128,
+            ">f8" if np.little_endian else "<f8",
+            np.float64,
+            np.dtype(np.float64, metadata={"m": 1}),
+            np.uint64,
+        ]
+    )
 
 
 def new_shape(rng, array):
@@ -158,7 +171,11 @@ def hostile_bool_type(metaclass_strikes):
         namespace = {"current": None, "__bool__": lambda self: True}
         kind = Meta("bool_", (Hostile,), namespace)
     else:
-        kind = type("bool", (Hostile,), {"__module__": "numpy", "__bool__": lambda self: self.strike() or True})
+        kind = type(
+            "bool",
+            (Hostile,),
+            {"__module__": "numpy", "__bool__": lambda self: self.strike() or True},
+        )
     return kind
 
 
@@ -191,7 +208,9 @@ def check(tally, function, array, ga, sup):
 def mismatch(function, array, ga, sup):
     """What is wrong with one call's outcome by the rules (call_model.judged_again), or None."""
     sup_value = True if isinstance(sup, Hostile) else sup
-    ga_value = ga.value if isinstance(ga, HostileFloat) else 2.0 if isinstance(ga, HostileIndex) else ga
+    ga_value = (
+        ga.value if isinstance(ga, HostileFloat) else 2.0 if isinstance(ga, HostileIndex) else ga
+    )
     refused_at_once = judged_again(function, array, ga_value, sup_value)
     try:
         got = call(function, array, ga, sup)
@@ -201,7 +220,7 @@ def mismatch(function, array, ga, sup):
         got = error
     if isinstance(refused_at_once, Raises):
         # Refused by the first conversion: nothing else may have been converted.
-        if isinstance(ga, Hostile) and ga.ran or isinstance(sup, Hostile) and sup.ran:
+        if (isinstance(ga, Hostile) and ga.ran) or (isinstance(sup, Hostile) and sup.ran):
             return f"{function}: ga or sup was converted although the array was refused"
         expected = refused_at_once
     else:
@@ -212,7 +231,9 @@ def mismatch(function, array, ga, sup):
         return None
     if isinstance(expected, Raises):
         if not (type(got) is expected.type and str(got) == expected.message):
-            return f"{function} on {array.dtype} {array.shape}: expected {expected}, got {got!r:.200}"
+            return (
+                f"{function} on {array.dtype} {array.shape}: expected {expected}, got {got!r:.200}"
+            )
         return None
     return f"{function}: no outcome expected for {array.shape}"
 

@@ -42,11 +42,11 @@ struct Row {
 
 #define ROW(name) {#name, &one_at_a_time<name>}
 constexpr Row rows[] = {
-    ROW(To_T_from_Ma),      ROW(Po_P_from_Ma),      ROW(rhoo_rho_from_Ma), ROW(V_cpTo_from_Ma),
-    ROW(mcpTo_APo_from_Ma), ROW(mcpTo_AP_from_Ma),  ROW(A_Acrit_from_Ma),  ROW(Mash_from_Ma),
-    ROW(Posh_Po_from_Ma),   ROW(Ma_from_Po_P),      ROW(Ma_from_To_T),     ROW(Ma_from_rhoo_rho),
-    ROW(Ma_from_V_cpTo),    ROW(Ma_from_F_mcpTo),   ROW(Ma_from_mcpTo_APo), ROW(Ma_from_mcpTo_AP),
-    ROW(Ma_from_A_Acrit),   ROW(Ma_from_Mash),      ROW(Ma_from_Posh_Po),
+    ROW(To_T_from_Ma),      ROW(Po_P_from_Ma),     ROW(rhoo_rho_from_Ma),  ROW(V_cpTo_from_Ma),
+    ROW(mcpTo_APo_from_Ma), ROW(mcpTo_AP_from_Ma), ROW(A_Acrit_from_Ma),   ROW(Mash_from_Ma),
+    ROW(Posh_Po_from_Ma),   ROW(Ma_from_Po_P),     ROW(Ma_from_To_T),      ROW(Ma_from_rhoo_rho),
+    ROW(Ma_from_V_cpTo),    ROW(Ma_from_F_mcpTo),  ROW(Ma_from_mcpTo_APo), ROW(Ma_from_mcpTo_AP),
+    ROW(Ma_from_A_Acrit),   ROW(Ma_from_Mash),     ROW(Ma_from_Posh_Po),
 };
 #undef ROW
 

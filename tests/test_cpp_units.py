@@ -62,8 +62,16 @@ def test_cpp_unit(unit, variant, tmp_path):
 
 
 MUSL_LIBC = pathlib.Path("/usr/lib/x86_64-linux-musl/libc.a")  # Debian's musl-dev
-MUSL_POW_MEMBERS = ["pow.lo", "pow_data.lo", "exp_data.lo", "__math_invalid.lo",
-                    "__math_oflow.lo", "__math_uflow.lo", "__math_xflow.lo", "__math_divzero.lo"]
+MUSL_POW_MEMBERS = [
+    "pow.lo",
+    "pow_data.lo",
+    "exp_data.lo",
+    "__math_invalid.lo",
+    "__math_oflow.lo",
+    "__math_uflow.lo",
+    "__math_xflow.lo",
+    "__math_divzero.lo",
+]
 
 
 def musl_pow_object(directory):
@@ -73,24 +81,47 @@ def musl_pow_object(directory):
     linked = directory / "musl_pow_linked.o"
     subprocess.run(["ld", "-r", "-o", str(linked), *MUSL_POW_MEMBERS], cwd=directory, check=True)
     renamed = directory / "musl_pow.o"
-    subprocess.run(["objcopy", "--redefine-sym", "pow=musl_pow", "--keep-global-symbol=musl_pow",
-                    str(linked), str(renamed)], check=True)
+    subprocess.run(
+        [
+            "objcopy",
+            "--redefine-sym",
+            "pow=musl_pow",
+            "--keep-global-symbol=musl_pow",
+            str(linked),
+            str(renamed),
+        ],
+        check=True,
+    )
     return renamed
 
 
 def power_choice_binary(directory):
     """power_choice_test with the candidates of the host's kernel sets and of both variants,
     and musl's pow where Debian's musl-dev is installed (on x86-64)."""
-    candidates = {"baseline": [], "test_fused": ["-DVENTAROXI_POW_FUSED=1"],
-                  "test_unfused": ["-DVENTAROXI_POW_FUSED=0"]}
+    candidates = {
+        "baseline": [],
+        "test_fused": ["-DVENTAROXI_POW_FUSED=1"],
+        "test_unfused": ["-DVENTAROXI_POW_FUSED=0"],
+    }
     if platform.machine() == "x86_64":
         candidates["avx2"] = ["-mavx2", "-mfma"]
     objects = []
     for name, flags in candidates.items():
         obj = directory / f"power_candidate_{name}.o"
-        build = subprocess.run(["c++", *FLAGS, *flags, f"-DVENTAROXI_ISA={name}", "-c",
-                                str(RELATIONS / "power_candidate.cpp"), "-o", str(obj)],
-                               capture_output=True, text=True)
+        build = subprocess.run(
+            [
+                "c++",
+                *FLAGS,
+                *flags,
+                f"-DVENTAROXI_ISA={name}",
+                "-c",
+                str(RELATIONS / "power_candidate.cpp"),
+                "-o",
+                str(obj),
+            ],
+            capture_output=True,
+            text=True,
+        )
         assert build.returncode == 0, build.stderr
         objects.append(str(obj))
     musl = []
@@ -99,9 +130,15 @@ def power_choice_binary(directory):
     elif os.environ.get("VENTAROXI_REQUIRE_OPTIONAL") == "1":
         pytest.fail(f"{MUSL_LIBC} is missing: install Debian's musl-dev")
     binary = directory / "power_choice_test"
-    sources = [str(RELATIONS / f) for f in ("power_choice_test.cpp", "power_choice.cpp", "power_tables.cpp")]
-    build = subprocess.run(["c++", *FLAGS, *sources, *objects, *musl, "-o", str(binary)],
-                           capture_output=True, text=True)
+    sources = [
+        str(RELATIONS / f)
+        for f in ("power_choice_test.cpp", "power_choice.cpp", "power_tables.cpp")
+    ]
+    build = subprocess.run(
+        ["c++", *FLAGS, *sources, *objects, *musl, "-o", str(binary)],
+        capture_output=True,
+        text=True,
+    )
     assert build.returncode == 0, build.stderr
     return binary, bool(musl)
 
@@ -117,7 +154,9 @@ def test_kernel_choice_by_the_platform_pow(setting, power_choice):
     environment = {k: v for k, v in os.environ.items() if k != "GLIBC_TUNABLES"}
     if setting:
         environment["GLIBC_TUNABLES"] = setting
-    run = subprocess.run([str(binary)], capture_output=True, text=True, timeout=600, env=environment)
+    run = subprocess.run(
+        [str(binary)], capture_output=True, text=True, timeout=600, env=environment
+    )
     print(run.stdout)
     assert run.returncode == 0, run.stdout + run.stderr
     assert ("musl's pow chooses the non-fused kernels" in run.stdout) == with_musl

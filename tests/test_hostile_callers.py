@@ -68,7 +68,9 @@ else:
 """
 
 
-@pytest.mark.parametrize("where", ["ga.__float__", "ga.__index__", "sup.__bool__", "sup's __module__"])
+@pytest.mark.parametrize(
+    "where", ["ga.__float__", "ga.__index__", "sup.__bool__", "sup's __module__"]
+)
 def test_dtype_changed_by_a_conversion_at_a_page_end(where):
     child = run_python(AT_PAGE_END, where)
     assert child.returncode == 0, child.stderr

@@ -6,7 +6,6 @@ each relation evaluated one element at a time through its scalar steps by a smal
 library loaded into that same process, so that its pow is the process's own."""
 
 import json
-import os
 import pathlib
 import platform
 import subprocess
@@ -61,10 +60,19 @@ print(json.dumps({"differing": differing, "compared": compared}))
 def reference_library(tmp_path_factory):
     library = tmp_path_factory.mktemp("reference") / "relation_reference.so"
     build = subprocess.run(
-        ["c++", *FLAGS, "-fPIC", "-shared", f"-I{ROOT / 'src' / 'relations'}",
-         str(ROOT / "tests" / "relation_reference.cpp"),
-         str(ROOT / "src" / "relations" / "power_tables.cpp"), "-o", str(library)],
-        capture_output=True, text=True,
+        [
+            "c++",
+            *FLAGS,
+            "-fPIC",
+            "-shared",
+            f"-I{ROOT / 'src' / 'relations'}",
+            str(ROOT / "tests" / "relation_reference.cpp"),
+            str(ROOT / "src" / "relations" / "power_tables.cpp"),
+            "-o",
+            str(library),
+        ],
+        capture_output=True,
+        text=True,
     )
     assert build.returncode == 0, build.stderr
     return library
@@ -80,9 +88,13 @@ def test_every_function_gives_the_bits_of_the_process_pow(setting, reference_lib
     count = workload("VENTAROXI_POW_ELEMENTS", 100_000)
     every_combination = workload("VENTAROXI_POW_EVERY_COMBINATION", "0")
     pick = str(list(SETTINGS).index(setting))
-    child = run_python(CHILD, str(reference_library), str(count), every_combination, pick, timeout=1800)
+    child = run_python(
+        CHILD, str(reference_library), str(count), every_combination, pick, timeout=1800
+    )
     assert child.returncode == 0, child.stderr
     outcome = json.loads(child.stdout)
     differing = {f: n for f, n in outcome["differing"].items() if n}
-    record_figure(f"pow_differing_{setting.replace(' ', '_').replace(',', '')}", sum(differing.values()))
+    record_figure(
+        f"pow_differing_{setting.replace(' ', '_').replace(',', '')}", sum(differing.values())
+    )
     assert not differing, f"{setting}: {differing} of {outcome['compared']} elements differ"

@@ -30,10 +30,12 @@ const Evaluators& choose_evaluators()
     std::size_t runnable = 0;
 #if defined(VENTAROXI_AVX2_KERNELS)
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-        sets[runnable++] = {&ventaroxi::avx2::evaluators, &ventaroxi::relations::avx2::power_candidate};
+        sets[runnable++] = {&ventaroxi::avx2::evaluators,
+                            &ventaroxi::relations::avx2::power_candidate};
     }
 #endif
-    sets[runnable++] = {&ventaroxi::baseline::evaluators, &ventaroxi::relations::baseline::power_candidate};
+    sets[runnable++] = {&ventaroxi::baseline::evaluators,
+                        &ventaroxi::relations::baseline::power_candidate};
     std::array<relations::PowerCandidate, sets.size()> candidates{};
     for (std::size_t i = 0; i < runnable; ++i) {
         candidates[i] = *sets[i].power;

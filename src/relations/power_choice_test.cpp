@@ -120,8 +120,7 @@ void foreign_pows_choose_one_element_at_a_time()
     const PowerCandidate both[] = {test_fused::power_candidate, test_unfused::power_candidate};
     expect(first_agreeing(host, &perturbed_pow) == host.size(),
            "a pow one ulp off on one probe pair: the power one element at a time");
-    expect(first_agreeing(both, &perturbed_pow) == 2,
-           "... whichever variants are offered");
+    expect(first_agreeing(both, &perturbed_pow) == 2, "... whichever variants are offered");
 #if defined(VENTAROXI_MUSL_POW)
     // musl's pow is the non-fused variant: a processor offering only fused kernels must
     // evaluate one element at a time, one that also offers non-fused kernels takes those.
@@ -192,8 +191,7 @@ int main(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
     const std::size_t chosen = first_agreeing(host, &platform_pow);
     const double first_us =
-        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-            .count();
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
     std::printf("kernel set chosen in this process: %s (first choice %.2f us)\n",
                 chosen_name(host, chosen), first_us);
     probes_separate_the_variants();
