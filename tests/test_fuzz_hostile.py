@@ -15,10 +15,11 @@ THREAD_CHILDREN = 2
 
 @pytest.fixture(scope="module")
 def tally():
-    counts = {"calls": 0, "crashes": 0, "mismatches": 0, "completed": 0}
+    counts = {"calls": 0, "thread_calls": 0, "crashes": 0, "mismatches": 0, "completed": 0}
     yield counts
     if counts["completed"] == CHILDREN + THREAD_CHILDREN:
         record_figure("hostile_calls", counts["calls"])
+        record_figure("hostile_thread_calls", counts["thread_calls"])
         record_figure("hostile_crashes", counts["crashes"])
         record_figure("hostile_mismatches", counts["mismatches"])
 
@@ -109,7 +110,7 @@ def test_threads_changing_the_description_during_calls(change, tally):
     if outcome is None:
         tally["crashes"] += 1
         pytest.fail(f"the child died ({child.returncode}): {child.stderr[-2000:]}")
-    tally["calls"] += outcome["calls"]
+    tally["thread_calls"] += outcome["calls"]
     tally["mismatches"] += outcome["wrong"]
     tally["completed"] += 1
     assert outcome["calls"] > outcome["refused"] > 0 and outcome["wrong"] == 0, outcome
