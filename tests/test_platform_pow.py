@@ -1,11 +1,13 @@
 """The power function's bits follow the C library's pow, whichever variant of it the process
-gets. glibc picks its pow by processor features, which GLIBC_TUNABLES can mask from it: with
+gets, and any other pow put in its place. glibc picks its pow by processor features, which GLIBC_TUNABLES can mask from it: with
 FMA or AVX2 masked it takes its non-fused variant, even where the module could run its fused
 AVX2 kernels. In each setting a child process compares every function, bit for bit, with
 each relation evaluated one element at a time through its scalar steps by a small C++
 library loaded into that same process, so that its pow is the process's own."""
 
 import json
+import math
+import os
 import pathlib
 import platform
 import subprocess
@@ -16,15 +18,18 @@ from support import record_figure, run_python, workload
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 FLAGS = ["-std=c++20", "-O2", "-ffp-contract=off", "-fno-math-errno", "-Wall", "-Wextra", "-Werror"]
+# GLIBC_TUNABLES, or "perturbed": tests/perturbed_pow.cpp preloaded, a pow that no kernel set
+# reproduces, so that the module evaluates its powers one element at a time.
 SETTINGS = {
     "unmasked": None,
     "no FMA": "glibc.cpu.hwcaps=-FMA",
     "no AVX2": "glibc.cpu.hwcaps=-AVX2",
     "no AVX2, no FMA": "glibc.cpu.hwcaps=-AVX2,-FMA",
+    "perturbed": "perturbed",
 }
 
 CHILD = r"""
-import ctypes, json, sys
+import ctypes, json, math, sys
 import numpy as np
 import ventaroxi as vx
 
@@ -52,25 +57,14 @@ for function in vx.__all__:
         assert reference(function.encode(), ga, sup, x.ctypes.data, expected.ctypes.data, x.size) == 0
         differing[function] += int(np.count_nonzero(got.view(np.uint64) != expected.view(np.uint64)))
         compared += x.size
-print(json.dumps({"differing": differing, "compared": compared}))
+print(json.dumps({"differing": differing, "compared": compared, "sample": math.pow(1.1, 3.3).hex()}))
 """
 
 
-@pytest.fixture(scope="module")
-def reference_library(tmp_path_factory):
-    library = tmp_path_factory.mktemp("reference") / "relation_reference.so"
+def build_library(source, library):
+    include = f"-I{ROOT / 'src' / 'relations'}"
     build = subprocess.run(
-        [
-            "c++",
-            *FLAGS,
-            "-fPIC",
-            "-shared",
-            f"-I{ROOT / 'src' / 'relations'}",
-            str(ROOT / "tests" / "relation_reference.cpp"),
-            str(ROOT / "src" / "relations" / "power_tables.cpp"),
-            "-o",
-            str(library),
-        ],
+        ["c++", *FLAGS, "-fPIC", "-shared", include, *source, "-o", str(library), "-ldl"],
         capture_output=True,
         text=True,
     )
@@ -78,12 +72,26 @@ def reference_library(tmp_path_factory):
     return library
 
 
+@pytest.fixture(scope="module")
+def libraries(tmp_path_factory):
+    directory = tmp_path_factory.mktemp("pow")
+    reference = [ROOT / "tests" / "relation_reference.cpp", ROOT / "src/relations/power_tables.cpp"]
+    return (
+        build_library(reference, directory / "relation_reference.so"),
+        build_library([ROOT / "tests" / "perturbed_pow.cpp"], directory / "perturbed_pow.so"),
+    )
+
+
 @pytest.mark.skipif(platform.libc_ver()[0] != "glibc", reason="GLIBC_TUNABLES is glibc's")
 @pytest.mark.parametrize("setting", SETTINGS)
-def test_every_function_gives_the_bits_of_the_process_pow(setting, reference_library, monkeypatch):
-    if SETTINGS[setting] is None:
-        monkeypatch.delenv("GLIBC_TUNABLES", raising=False)
-    else:
+def test_every_function_gives_the_bits_of_the_process_pow(setting, libraries, monkeypatch):
+    reference_library, perturbed_pow = libraries
+    monkeypatch.delenv("GLIBC_TUNABLES", raising=False)
+    if setting == "perturbed":
+        # After whatever is preloaded already (AddressSanitizer's runtime must stay first).
+        preloaded = os.environ.get("LD_PRELOAD", "")
+        monkeypatch.setenv("LD_PRELOAD", f"{preloaded} {perturbed_pow}".strip())
+    elif SETTINGS[setting] is not None:
         monkeypatch.setenv("GLIBC_TUNABLES", SETTINGS[setting])
     count = workload("VENTAROXI_POW_ELEMENTS", 100_000)
     every_combination = workload("VENTAROXI_POW_EVERY_COMBINATION", "0")
@@ -98,3 +106,5 @@ def test_every_function_gives_the_bits_of_the_process_pow(setting, reference_lib
         f"pow_differing_{setting.replace(' ', '_').replace(',', '')}", sum(differing.values())
     )
     assert not differing, f"{setting}: {differing} of {outcome['compared']} elements differ"
+    # The preloaded pow was the child's: its math.pow, which calls pow, was one ulp up.
+    assert (outcome["sample"] != math.pow(1.1, 3.3).hex()) == (setting == "perturbed")
