@@ -221,7 +221,8 @@ bool describe_array(PyObject* object, const char* parameter, ArrayRank rank,
     if (!PyArray_Check(object) || !qualifies(array, rank)) {
         return raise_array_conversion(parameter, object);
     }
-    // From the verdict to here nothing runs: the macros read the array's fields.
+    // From the verdict to here nothing runs: the macros read the array's fields, and the
+    // reference qualifies() held on the descriptor was dropped while the array held another.
     const int ndim = PyArray_NDIM(array);
     if (ndim > max_dimensions) {
         return raise_too_many_dimensions();
