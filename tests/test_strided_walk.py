@@ -9,6 +9,8 @@ from numpy.lib.stride_tricks import as_strided
 
 import ventaroxi as vx
 
+from support import c_order_strides
+
 GA = 1.4
 # A closed form without pow, one with two pows, and a Newton inverse: different lane paths.
 FUNCTIONS = [
@@ -21,16 +23,6 @@ FUNCTIONS = [
 def values(count, low, high, seed=7):
     """Distinct values in random order: a misplaced element shows."""
     return np.random.default_rng(seed).uniform(low, high, count)
-
-
-def c_order_strides(shape):
-    if 0 in shape:
-        return (0,) * len(shape)
-    strides, stride = [], 8
-    for length in reversed(shape):
-        strides.append(stride)
-        stride *= length
-    return tuple(reversed(strides))
 
 
 def strided(base, shape, strides, offset=0):
