@@ -32,8 +32,9 @@ PyType_Slot slice_container_slots[] = {
     {0, nullptr},
 };
 
-// The dotted name puts the class in `builtins`, as its __module__ reports. Closed to Python:
-// no instances from Python (no tp_new, and object.__new__ refuses a type whose tp_new is not
+// The dotted name puts the class in `builtins`, as its __module__ reports. Frozen: callers
+// check the type of a result's base by this name (ARCHITECTURE.md). Closed to Python: no
+// instances from Python (no tp_new, and object.__new__ refuses a type whose tp_new is not
 // its own), no attribute of the type can be set or deleted (so no __new__ can be given to
 // it), and no subclass (no Py_TPFLAGS_BASETYPE).
 PyType_Spec slice_container_spec = {
