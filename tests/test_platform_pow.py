@@ -17,7 +17,8 @@ import pytest
 from support import record_figure, run_python, workload
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-FLAGS = ["-std=c++20", "-O2", "-ffp-contract=off", "-fno-math-errno", "-Wall", "-Wextra", "-Werror"]
+# The flags meson builds every source with, and an optimisation level.
+FLAGS = [*(ROOT / "src" / "relations" / "compile_flags.txt").read_text().split(), "-O2"]
 # GLIBC_TUNABLES, or "perturbed": tests/perturbed_pow.cpp preloaded, a pow that no kernel set
 # reproduces, so that the module evaluates its powers one element at a time.
 SETTINGS = {
