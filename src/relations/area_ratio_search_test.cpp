@@ -158,11 +158,11 @@ void rounding_bound(const std::vector<double>& gas, std::mt19937_64& engine)
             if (!std::isfinite(computed) || computed < 1e-300) {
                 continue;
             }
-            const long double base = ((static_cast<long double>(x) * x) * area.c + 1) / area.h;
+            const long double base = ((static_cast<long double>(x) * x) * area.k + 1) / area.h;
             const long double exact = powl(base, area.e) / x;
             const double error = static_cast<double>(std::fabs(computed - exact) / exact);
             worst_relation = std::max(worst_relation, error / bound);
-            const double b = (x * x * area.c + 1) / area.h;
+            const double b = (x * x * area.k + 1) / area.h;
             const double p = std::pow(b, area.e);
             const long double q = powl(static_cast<long double>(b), area.e);
             if (std::isfinite(p) && p > 1e-300) {

@@ -67,9 +67,9 @@ struct AreaRatioPredictor {
     double subsonic_scale;  // h^-e
 
     explicit AreaRatioPredictor(const A_Acrit_from_Ma& area)
-        : k(area.c), h(area.h), e(area.e), bound(area_ratio_rounding_bound(area.e)),
+        : k(area.k), h(area.h), e(area.e), bound(area_ratio_rounding_bound(area.e)),
           sonic_floor(1 + 4 * bound), unreachable_below(1 - 4 * bound),
-          supersonic_log(area.e * log_of(Lanes{} + area.h / area.c)[0]),
+          supersonic_log(area.e * log_of(Lanes{} + area.h / area.k)[0]),
           subsonic_log(-area.e * log_of(Lanes{} + area.h)[0]),
           subsonic_scale(exp_of(Lanes{} + subsonic_log)[0])
     {
