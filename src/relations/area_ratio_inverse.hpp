@@ -46,8 +46,15 @@ struct Ma_from_A_Acrit {
         return result[0];
     }
 
-    // One element takes the path of the lanes, in every lane: the same bits, the same cost.
-    double operator()(double A_Acrit) const { return (*this)(Lanes{} + A_Acrit)[0]; }
+    // One element takes the path of the lanes, in every lane, but evaluates the relation by
+    // its scalar steps, whose pow is the C library's own: every lane holds the same element.
+    double operator()(double A_Acrit) const
+    {
+        const auto scalar = [this](Lanes x) { return Lanes{} + area(x[0]); };
+        Lanes result[1];
+        solve(scalar, {Lanes{} + A_Acrit}, result);
+        return result[0][0];
+    }
 
     // A few vectors at a time, whose evaluations overlap (the run engine prefers this).
     static constexpr int block_vectors = 2;

@@ -58,8 +58,9 @@ struct Tally {
     std::uint64_t exact_hits = 0;
 };
 
-// Compares every target one element at a time and inside a run (next to other targets on
-// the lanes) with the full bisection; adds the one-element evaluation counts to `cost`.
+// Compares every target one element at a time (on lanes, and through the scalar relation)
+// and inside a run (next to other targets on the lanes) with the full bisection; adds the
+// one-element evaluation counts to `cost`.
 void compare(double ga, bool sup, const std::vector<double>& targets, Tally& tally, Cost* cost)
 {
     const A_Acrit_from_Ma area(ga);
@@ -80,11 +81,13 @@ void compare(double ga, bool sup, const std::vector<double>& targets, Tally& tal
         if (cost != nullptr) {
             cost->add(evaluations);
         }
-        if (bits(alone) != bits(expected) || bits(in_run[i]) != bits(expected)) {
+        const double scalar = inverse(t);  // the relation evaluated by its scalar steps
+        if (bits(alone) != bits(expected) || bits(in_run[i]) != bits(expected) ||
+            bits(scalar) != bits(expected)) {
             if (++failures <= 20) {
-                std::printf("FAILED: ga=%.17g sup=%d t=%.17g: alone %.17g, in a run %.17g, all "
-                            "passes %.17g\n",
-                            ga, sup, t, alone, in_run[i], expected);
+                std::printf("FAILED: ga=%.17g sup=%d t=%.17g: alone %.17g, in a run %.17g, "
+                            "scalar %.17g, all passes %.17g\n",
+                            ga, sup, t, alone, in_run[i], scalar, expected);
             }
         }
     }
