@@ -1,8 +1,8 @@
 // Module creation: single-phase initialisation, once per process, in one interpreter.
 #include "arguments.hpp"
 #include "call.hpp"
-#include "function_table.hpp"
 #include "py_ref.hpp"
+#include "signatures.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -72,12 +72,11 @@ bool append_to_all(PyObject* module, PyObject* name)
 
 bool add_function(PyObject* module, PyObject* module_name, std::size_t row)
 {
-    const FunctionSpec& spec = function_table[row];
     method_entries[row] = PyMethodDef{
-        spec.signature.function_name,
+        function_table[row].signature.function_name,
         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entries[row])),
         METH_FASTCALL | METH_KEYWORDS,
-        spec.docstring,
+        docstrings[row],
     };
     PyRef function = PyRef::steal(PyCFunction_NewEx(&method_entries[row], module, module_name));
     if (!function) {
