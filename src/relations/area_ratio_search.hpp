@@ -1,197 +1,271 @@
-// The bisection search of the area-ratio inverse, one element at a time and on lanes.
+// The bisection search of the area-ratio inverse, replayed pass by pass on lanes.
 //
 // The forward relation takes every value above 1 twice, once on [0, 1] and once above 1;
 // `sup` chooses the bracket. Only an exact match stops the search before its bracket
 // stops moving, so the result is the point where the bisection settles, with no tolerance.
+//
+// Each lane carries a window [a, b] outside which the outcome of a pass is known without
+// evaluating the relation: a midpoint below a moves the lower bound, one above b the upper
+// bound, on either bracket (area_ratio_window.hpp derives the windows and proves them).
+// The relation is evaluated only at midpoints inside the window; a lane with no window
+// (a = -inf, b = +inf) is searched exactly as the bisection is written.
 #pragma once
 
 #include "lanes.hpp"
 
-#include <array>
+#include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <limits>
 
 namespace ventaroxi::relations {
 inline namespace VENTAROXI_ISA {
 
-inline constexpr std::uint32_t area_ratio_passes = 10000;
-
-struct AreaRatioBracket {
-    double lo;
-    double hi;
-};
-
-// Supersonic: [1, largest double]; subsonic: [0, 1]. The first midpoint of each is
-// (lo + hi)*0.5, like every later one.
-inline AreaRatioBracket area_ratio_bracket(bool sup)
-{
-    return sup ? AreaRatioBracket{1, std::numeric_limits<double>::max()} : AreaRatioBracket{0, 1};
-}
+inline constexpr std::int64_t area_ratio_passes = 10000;
 
 inline bool same_bits(double a, double b)
 {
     return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-// Bisects for `t` with `area` the forward relation, for at most area_ratio_passes passes.
-//
-// A pass is a function of the bracket alone: its midpoint, the value there and the
-// comparison all follow from (lo, hi). So once a pass leaves both bounds as they were,
-// bit for bit, every later pass repeats it, and the midpoint in hand is exactly what
-// running every pass would return. That holds whatever stalls the search: bounds closed
-// to adjacent doubles, whose midpoint rounds onto one of them, or a value that does not
-// compare with the target (NaN), which moves neither bound. An element then costs at most
-// about 1080 evaluations on either bracket instead of 10000.
-template <class Area>
-double search_area_ratio(const Area& area, double t, bool sup)
-{
-    AreaRatioBracket bracket = area_ratio_bracket(sup);
-    double x = (bracket.lo + bracket.hi) * 0.5;
-    for (std::uint32_t pass = 0; pass < area_ratio_passes; ++pass) {
-        const double v = area(x);
-        if (t == v) {
-            return x;
-        }
-        const AreaRatioBracket before = bracket;
-        // Supersonic values rise with the Mach number, subsonic ones fall.
-        if (t > v) {
-            (sup ? bracket.lo : bracket.hi) = x;
-        } else if (t < v) {
-            (sup ? bracket.hi : bracket.lo) = x;
-        }
-        x = (bracket.lo + bracket.hi) * 0.5;
-        if (same_bits(bracket.lo, before.lo) && same_bits(bracket.hi, before.hi)) {
-            break;
-        }
-    }
-    return x;
-}
-
-// The opening passes that targets share. From the first bracket, every target beyond some
-// threshold takes the same outcome pass after pass: the upper bound moves down to the
-// midpoint (supersonic: the target lies below the value there; subsonic: above it) while
-// the lower bound stays. The midpoints of that common path, and the values there, depend
-// on ga alone; on the supersonic bracket they fill the first thousand or so passes, while
-// the midpoint halves its way down from the largest double. They are evaluated once per
-// call, and each target skips straight to the first pass whose outcome is its own.
-class SharedPasses {
-public:
-    template <class Area>
-    SharedPasses(const Area& area, bool sup) : sup_(sup), upper_start_(area_ratio_bracket(sup).hi)
-    {
-        const double lo = area_ratio_bracket(sup).lo;
-        double hi = upper_start_;
-        for (;;) {
-            const double x = (lo + hi) * 0.5;
-            midpoints_[length_++] = x;
-            if (same_bits(x, hi) || length_ == capacity) {
-                break;  // the upper bound no longer moves: the common path has settled
-            }
-            hi = x;
-        }
-        for (std::size_t k = 0; k < length_; k += lane_count) {
-            double padded[lane_count];
-            for (std::size_t lane = 0; lane < lane_count; ++lane) {
-                padded[lane] = midpoints_[std::min(k + lane, length_ - 1)];
-            }
-            const Lanes values = area(load_lanes(padded));
-            for (std::size_t lane = 0; lane < lane_count && k + lane < length_; ++lane) {
-                bounds_[k + lane] = values[lane];
-            }
-        }
-        // A value that fails to compare ends the common path as surely as one on the
-        // target's side; the running extreme stands in for the whole prefix.
-        const double unordered = sup ? -std::numeric_limits<double>::infinity()
-                                     : std::numeric_limits<double>::infinity();
-        for (std::size_t k = 0; k < length_; ++k) {
-            const double value = std::isnan(bounds_[k]) ? unordered : bounds_[k];
-            bounds_[k] = k == 0
-                ? value
-                : (sup ? std::min(bounds_[k - 1], value) : std::max(bounds_[k - 1], value));
-        }
-    }
-
-    // The first pass whose outcome for `t` (not NaN) differs from the common one, or the
-    // last pass of the common path when none does.
-    std::size_t first_own_pass(double t) const
-    {
-        std::size_t low = 0;
-        std::size_t high = length_ - 1;
-        while (low < high) {
-            const std::size_t middle = (low + high) / 2;
-            if (takes_common_outcome(t, bounds_[middle])) {
-                low = middle + 1;
-            } else {
-                high = middle;
-            }
-        }
-        return low;
-    }
-
-    double midpoint(std::size_t pass) const { return midpoints_[pass]; }
-    double upper_bound_before(std::size_t pass) const
-    {
-        return pass == 0 ? upper_start_ : midpoints_[pass - 1];
-    }
-
-private:
-    bool takes_common_outcome(double t, double bound) const { return sup_ ? t < bound : t > bound; }
-
-    // The common paths do not depend on ga: 1078 passes on the supersonic bracket, 1076 on
-    // the subsonic one.
-    static constexpr std::size_t capacity = 1100;
-    bool sup_;
-    double upper_start_;
-    std::size_t length_ = 0;
-    std::array<double, capacity> midpoints_;
-    std::array<double, capacity> bounds_;  // running min (supersonic) or max of the values
+// Where a window says the comparison of the midpoint with the target comes out.
+struct AreaRatioWindow {
+    Lanes a;  // midpoints below a move the lower bound
+    Lanes b;  // midpoints above b move the upper bound
 };
 
-// The search on lanes, each lane from the first pass its target does not share, under
-// exactly the rules of the search above: every lane ends on the bits it gets there.
-template <class Area>
-Lanes search_area_ratio(const Area& area, const SharedPasses& shared, Lanes t, bool sup,
-                        Mask active)
-{
-    using Passes = Mask;
-    Lanes lo = Lanes{} + area_ratio_bracket(sup).lo;
+// The state of each lane's bisection after `pass` passes.
+struct AreaRatioBisection {
+    Lanes lo;
     Lanes hi;
-    Lanes x;
-    Passes pass;
+    Lanes x;  // the midpoint of the next pass, (lo + hi)*0.5
+    Mask pass;
+};
+
+namespace area_ratio_detail {
+
+using Bits = std::uint64_t __attribute__((vector_size(lane_count * sizeof(double))));
+
+// floor(log2 |x|) of a positive normal x, as an integer in each lane.
+inline Mask exponent_of(Lanes x)
+{
+    return __builtin_bit_cast(Mask, (__builtin_bit_cast(Bits, x) >> 52) & 0x7ff) - 1023;
+}
+
+// 2^k for integers k in the normal range.
+inline Lanes power_of_two(Mask k)
+{
+    return __builtin_bit_cast(Lanes, __builtin_bit_cast(Bits, k + 1023) << 52);
+}
+
+inline Mask clamp(Mask k, std::int64_t low, std::int64_t high)
+{
+    return k < low ? Mask{} + low : (k > high ? Mask{} + high : k);
+}
+
+
+// Whether the bracket [lo, hi] spans 2^w equally spaced doubles (w >= 1): lo not negative
+// and every double in [lo, hi) of one binade (or, from 0, subnormal). Its midpoints are then exact, pass after pass,
+// and the path of a bisection through it is read off the bits of the window's ends.
+inline Mask is_dyadic(Lanes lo, Lanes hi)
+{
+    const Bits low = __builtin_bit_cast(Bits, lo);
+    const Bits high = __builtin_bit_cast(Bits, hi);
+    const Bits width = high - low;
+    return __builtin_bit_cast(Mask, ((width & (width - 1)) == 0) & (width >= 2) &
+                                        (((high - 1) >> 52) == (low >> 52))) &
+           (lo >= 0);
+}
+
+// Moves each lane in `which`, whose bracket is dyadic, straight to the first pass whose
+// midpoint lies inside its window. In units of the spacing, with the bracket [0, 2^w] and
+// the window's ends clipped to 1 <= A <= B < 2^w, the midpoints on the way are the
+// prefixes of A with a one appended; the first inside [A, B] is at the highest bit where A
+// and B differ, or at A itself if A's lowest one lies above that bit.
+inline void descend_dyadic(Lanes& lo, Lanes& hi, Lanes& x, Mask& pass,
+                           const AreaRatioWindow& window, Mask which)
+{
     for (int lane = 0; lane < lane_count; ++lane) {
-        const std::size_t first = active[lane] != 0 ? shared.first_own_pass(t[lane]) : 0;
-        hi[lane] = shared.upper_bound_before(first);
-        x[lane] = shared.midpoint(first);
-        pass[lane] = static_cast<std::int64_t>(first);
+        if (which[lane] == 0) {
+            continue;
+        }
+        const std::uint64_t low = std::bit_cast<std::uint64_t>(lo[lane]);
+        const std::uint64_t width = std::bit_cast<std::uint64_t>(hi[lane]) - low;
+        const int w = __builtin_ctzll(width);
+        const auto offset = [&](double end) {
+            const double clipped = std::fmin(std::fmax(end, lo[lane]), hi[lane]);
+            return std::bit_cast<std::uint64_t>(clipped) - low;
+        };
+        const std::uint64_t A = std::max<std::uint64_t>(offset(window.a[lane]), 1);
+        const std::uint64_t B = std::min<std::uint64_t>(offset(window.b[lane]), width - 1);
+        if (A > B) {
+            continue;  // no midpoint inside: left to the walk
+        }
+        const int differ = A == B ? -1 : 63 - __builtin_clzll(A ^ B);
+        const int stop = std::max(differ, __builtin_ctzll(A));
+        const std::uint64_t node = (A >> (stop + 1)) << (stop + 1);
+        lo[lane] = std::bit_cast<double>(low + node);
+        hi[lane] = std::bit_cast<double>(low + node + (std::uint64_t{2} << stop));
+        x[lane] = std::bit_cast<double>(low + node + (std::uint64_t{1} << stop));
+        pass[lane] += w - 1 - stop;
     }
-    Lanes result = x;
-    Mask running = active;
-    while (any(running)) {
-        const Lanes v = area(x);
-        const Mask hit = running & (t == v);
-        result = select(hit, x, result);
-        running &= ~hit;
+}
+
+}  // namespace area_ratio_detail
+
+// The bisection brought, by arithmetic alone, to the first pass whose midpoint the window
+// does not place above b (supersonic) or on the far side of its window (subsonic).
+//
+// Supersonic, [1, largest double]: while midpoints lie above the window the upper bound
+// takes each of them. For the first 970 passes the 1 in 1 + hi is below half an ulp of hi,
+// so hi is the largest double halved once per pass. Passes 970 and 971 round to 2^53 and
+// 2^52; from there 1 + hi is exact and hi - 1 = (2^52 - 1)*2^-j, which stays exact down
+// to the midpoint 2 - 2^-52 at pass 1023. Subsonic, [0, 1]: the midpoints below the window
+// are 1 - 2^-(p+1), those above it 2^-(p+1), all exact.
+inline AreaRatioBisection open_area_ratio_bisection(const AreaRatioWindow& window, bool sup)
+{
+    using namespace area_ratio_detail;
+    AreaRatioBisection state;
+    if (sup) {
+        const Mask bounded = window.b < 1e300;
+        // The first pass p whose upper bound before it, hi_p, may not exceed b.
+        const Mask q = exponent_of(select(bounded & (window.b - 1 >= 0x1p-1000), window.b - 1,
+                                          Lanes{} + 0x1p-1000));
+        Mask first = clamp(1022 - q, 0, 1023);
+        first = (first > 969) & (first < 972) ? Mask{} + 969 : first;
+        first = bounded ? first : Mask{};
+        const Mask halving = first <= 969;
+        // MAX*2^-p, and 1 + (2^52 - 1)*2^-(p - 972): both exact.
+        const Lanes halved = (Lanes{} + std::numeric_limits<double>::max()) *
+                             power_of_two(clamp(-first, -969, 0));
+        const Lanes shrunk = 1 + (Lanes{} + 0x1.ffffffffffffep51) *
+                                     power_of_two(clamp(972 - first, -51, 0));
+        state.lo = Lanes{} + 1.0;
+        state.hi = select(halving, halved, shrunk);
+        state.pass = first;
+    } else {
+        // (A subnormal b reads as exponent -1023, which stops the prefix at 2^-1021.)
+        const Mask high_prefix = (window.b < 0.5) & (window.b > 0);
+        const Mask low_prefix = (window.a > 0.5) & (window.a < 1);
+        const Mask qb = exponent_of(select(high_prefix, window.b, Lanes{} + 0.25));
+        const Mask qa = exponent_of(select(low_prefix, 1 - window.a, Lanes{} + 0.25));
+        const Mask first_high = clamp(-qb - 1, 0, 1021);
+        const Mask first_low = clamp(-qa - 1, 0, 52);
+        state.lo = select(low_prefix, 1 - power_of_two(-first_low), Lanes{});
+        state.hi = select(high_prefix, power_of_two(-first_high), Lanes{} + 1.0);
+        state.pass = high_prefix ? first_high : (low_prefix ? first_low : Mask{});
+    }
+    state.x = (state.lo + state.hi) * 0.5;
+    return state;
+}
+
+// One vector's bisections, run to their ends: each lane settles on the midpoint whose value
+// equals the target, or on the midpoint in hand once a pass leaves both bounds as they were
+// (every later pass would repeat it) or after the last pass.
+class AreaRatioSettling {
+public:
+    AreaRatioSettling() = default;
+    AreaRatioSettling(const AreaRatioBisection& state, const AreaRatioWindow& window, Lanes t,
+                      bool sup, Mask active)
+        : lo_(state.lo), hi_(state.hi), x_(state.x), pass_(state.pass), result_(state.x),
+          running_(active), window_(window), t_(t), sup_(sup)
+    {
+    }
+
+    // Every lane walks, without evaluations, to the first midpoint inside its window, so
+    // that the lanes then need their evaluations at the same passes. A lane outside its
+    // window is never stalled there: the window holds a double strictly inside the bracket.
+    void walk()
+    {
+        for (;;) {
+            const Mask below = x_ < window_.a;
+            const Mask above = x_ > window_.b;
+            const Mask outside = below | above;
+            if (!any(outside)) {
+                return;
+            }
+            lo_ = select(below, x_, lo_);
+            hi_ = select(above, x_, hi_);
+            pass_ -= outside;
+            x_ = (lo_ + hi_) * 0.5;
+            const Mask dyadic = outside & area_ratio_detail::is_dyadic(lo_, hi_);
+            if (any(dyadic)) {
+                area_ratio_detail::descend_dyadic(lo_, hi_, x_, pass_, window_, dyadic);
+            }
+        }
+    }
+
+    bool running() const { return any(running_); }
+    // Whether the next pass needs the value at its midpoint, which is then `midpoint()`.
+    bool needs_value() const { return any(inside()); }
+    Lanes midpoint() const { return x_; }
+
+    // One pass of every running lane, with `v` the value at the midpoint where it is needed.
+    void pass(Lanes v)
+    {
+        const Mask inside_now = inside();
+        const Mask hit = inside_now & (t_ == v);
+        result_ = select(hit, x_, result_);
+        running_ &= ~hit;
         // Supersonic values rise with the Mach number, subsonic ones fall.
-        const Mask above = t > v;
-        const Mask below = t < v;
-        const Lanes new_lo = select(running & (sup ? above : below), x, lo);
-        const Lanes new_hi = select(running & (sup ? below : above), x, hi);
+        const Mask above = t_ > v;
+        const Mask below = t_ < v;
+        const Mask to_lo = (x_ < window_.a) | (inside_now & (sup_ ? above : below));
+        const Mask to_hi = (x_ > window_.b) | (inside_now & (sup_ ? below : above));
+        const Lanes new_lo = select(running_ & to_lo, x_, lo_);
+        const Lanes new_hi = select(running_ & to_hi, x_, hi_);
         const Lanes new_x = (new_lo + new_hi) * 0.5;
-        pass -= running;  // a mask lane is -1 where it holds
-        const Mask unmoved =
-            (__builtin_bit_cast(Passes, new_lo) == __builtin_bit_cast(Passes, lo)) &
-            (__builtin_bit_cast(Passes, new_hi) == __builtin_bit_cast(Passes, hi));
-        const Mask settled = running & (unmoved | (pass >= area_ratio_passes));
-        lo = new_lo;
-        hi = new_hi;
-        x = select(running, new_x, x);
-        result = select(settled, new_x, result);
-        running &= ~settled;
+        pass_ -= running_;  // a mask lane is -1 where it holds
+        const Mask unmoved = (__builtin_bit_cast(Mask, new_lo) == __builtin_bit_cast(Mask, lo_)) &
+                             (__builtin_bit_cast(Mask, new_hi) == __builtin_bit_cast(Mask, hi_));
+        const Mask settled = running_ & (unmoved | (pass_ >= area_ratio_passes));
+        lo_ = new_lo;
+        hi_ = new_hi;
+        x_ = select(running_, new_x, x_);
+        result_ = select(settled, new_x, result_);
+        running_ &= ~settled;
     }
-    return result;
+
+    Lanes result() const { return result_; }
+
+private:
+    Mask inside() const { return running_ & (x_ >= window_.a) & (x_ <= window_.b); }
+
+    Lanes lo_;
+    Lanes hi_;
+    Lanes x_;
+    Mask pass_;
+    Lanes result_;
+    Mask running_;
+    AreaRatioWindow window_;
+    Lanes t_;
+    bool sup_;
+};
+
+// Runs the bisections of `count` vectors to their ends, their evaluating passes side by
+// side: each pass waits for its evaluation, and different vectors' do not wait for each
+// other. `area` is evaluated only where some lane's midpoint lies inside its window.
+template <class Area, int count>
+void settle_area_ratio(const Area& area, AreaRatioSettling (&search)[count])
+{
+    for (int j = 0; j < count; ++j) {
+        search[j].walk();
+    }
+    for (;;) {
+        bool running = false;
+        Lanes values[count];
+        for (int j = 0; j < count; ++j) {
+            running |= search[j].running();
+            values[j] = search[j].needs_value() ? area(search[j].midpoint()) : Lanes{};
+        }
+        if (!running) {
+            return;
+        }
+        for (int j = 0; j < count; ++j) {
+            search[j].pass(values[j]);
+        }
+    }
 }
 
 }  // namespace VENTAROXI_ISA

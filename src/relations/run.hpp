@@ -18,31 +18,54 @@ concept LaneRelation = requires(const Relation& relation, Lanes x) {
     { relation(x) } -> std::same_as<Lanes>;
 };
 
-// Whole vectors of elements, then the last few padded out to a whole vector with copies
-// of the last element. A scalar tail would go through the scalar power function and give
-// other bits than the same element gets inside a run, so every element, in whatever
+// A relation that is faster on several vectors at a time (their long dependent chains
+// then overlap) maps `block_count` elements from `in` to `out` in one call.
+template <class Relation>
+concept BlockRelation = requires(const Relation& relation, const double* in, double* out) {
+    relation(in, out);
+    { Relation::block_count } -> std::convertible_to<int>;
+};
+
+// Whole vectors (or blocks) of elements, then the last few padded out to a whole one with
+// copies of the last element. A scalar tail would go through the scalar power function and
+// give other bits than the same element gets inside a run, so every element, in whatever
 // position of whatever run, takes the same path.
 template <LaneRelation Relation>
 void apply_lanes(const void* bound, const double* in, double* out, std::size_t count)
 {
     // A small relation is copied, so that its constants stay in registers across the
-    // stores; a large one (the area-ratio inverse carries its shared passes) is not.
+    // stores; a large one is not.
     using Local = std::conditional_t<(sizeof(Relation) <= 64), const Relation, const Relation&>;
     Local relation = *static_cast<const Relation*>(bound);
+    constexpr std::size_t width = [] {
+        if constexpr (BlockRelation<Relation>) {
+            return static_cast<std::size_t>(Relation::block_count);
+        } else {
+            return static_cast<std::size_t>(lane_count);
+        }
+    }();
+    const auto whole = [&](const double* from, double* to) {
+        if constexpr (BlockRelation<Relation>) {
+            relation(from, to);
+        } else {
+            store_lanes(to, relation(load_lanes(from)));
+        }
+    };
     std::size_t i = 0;
-    for (; i + lane_count <= count; i += lane_count) {
-        store_lanes(out + i, relation(load_lanes(in + i)));
+    for (; i + width <= count; i += width) {
+        whole(in + i, out + i);
     }
     if (i == count) {
         return;
     }
     const std::size_t remaining = count - i;
-    double padded[lane_count];
-    for (std::size_t lane = 0; lane < lane_count; ++lane) {
+    double padded[width];
+    double results[width];
+    for (std::size_t lane = 0; lane < width; ++lane) {
         padded[lane] = in[i + (lane < remaining ? lane : remaining - 1)];
     }
-    const Lanes results = relation(load_lanes(padded));
-    __builtin_memcpy(out + i, &results, remaining * sizeof(double));
+    whole(padded, results);
+    __builtin_memcpy(out + i, results, remaining * sizeof(double));
 }
 
 template <LaneRelation Relation>
