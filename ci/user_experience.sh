@@ -191,7 +191,7 @@ step_package() {
   for platform in linux macos windows; do
     identifiers=$("$tools/bin/cibuildwheel" --print-build-identifiers --platform "$platform" | paste -sd' ')
     echo "$platform: $identifiers"
-    for version in cp311 cp312 cp313 cp314; do
+    for version in cp311 cp312 cp313 cp314 cp315; do
       [[ " $identifiers" == *" $version-"* ]] || die "cibuildwheel selects no $version wheel for $platform"
     done
   done
