@@ -2,8 +2,9 @@
 # Builds the library from this checkout and runs its test suite under one of Debian unstable's
 # CPythons, 3.14 or 3.15, inside a Debian unstable root file system that is made once and
 # reused: Debian builds its python3-numpy for both, so one root serves both interpreters.
-#   ci/sid.sh [--python 3.14|3.15] [--debug] [pytest arguments]
+#   ci/sid.sh [--python 3.14|3.15] [--without-proc] [--debug] [pytest arguments]
 # --python chooses the interpreter (default 3.14).
+# --without-proc leaves /proc unmounted in the root, as in a plain chroot.
 # --debug runs CPython 3.14's debug build, python3.14d, whose sys.gettotalrefcount() lets the
 # tests count references. Debian's debug interpreter imports extensions built for the release one
 # (their ABIs agree since CPython 3.8, and Debian lists the release suffix among the debug
@@ -29,6 +30,11 @@ case $version in
   3.14 | 3.15) python=python$version ;;
   *) echo "sid.sh: Debian unstable's CPythons here are 3.14 and 3.15, not $version" >&2; exit 2 ;;
 esac
+with_proc=1
+if [[ ${1:-} == --without-proc ]]; then
+  with_proc=0
+  shift
+fi
 if [[ ${1:-} == --debug ]]; then
   [[ $version == 3.14 ]] || { echo "sid.sh: the debug build in the root is python3.14d" >&2; exit 2; }
   python=python3.14d
@@ -54,7 +60,7 @@ fi
 # The checkout, read-only, at /src; a fresh /tmp for the virtual environment and build directory.
 mkdir -p "$root/src"
 mount --bind -o ro "$checkout" "$root/src"
-mount -t proc proc "$root/proc"
+((with_proc == 0)) || mount -t proc proc "$root/proc"
 mount -t tmpfs tmpfs "$root/tmp"
 # The tests' workload sizes pass in; their figures go to /tmp, and are copied out at the end.
 passed=(PYTHON="$python")

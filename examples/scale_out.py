@@ -116,7 +116,7 @@ def run(folder, elements, chunk, workers, memory_limit):
             threads_per_worker=1,
             processes=True,
             memory_limit=memory_limit,
-            dashboard_address=None,
+            dashboard_address=":0",  # any free port: 8787 may be taken
         ) as cluster,
         Client(cluster) as client,
     ):
@@ -154,7 +154,7 @@ def main(argv=None):
         f"{chunk:,} ({chunk * 8 / 1e6:.0f} MB), on {args.workers} worker processes"
     )
     with tempfile.TemporaryDirectory(dir=args.folder) as scratch:
-        figures = run(args.folder or scratch, elements, chunk, args.workers, args.memory_limit)
+        figures = run(scratch, elements, chunk, args.workers, args.memory_limit)
 
     peaks = ", ".join(
         f"{peak / 2**20:.0f} ({(peak - ready) / 2**20:.0f} above its {ready / 2**20:.0f} when ready)"

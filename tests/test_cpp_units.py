@@ -8,9 +8,11 @@ AVX2 with FMA, like the module's two kernel sets. The C library picks its own po
 processor features; the baseline build is compared with the C library's baseline pow, which
 GLIBC_TUNABLES selects by masking those features from it."""
 
+import functools
 import os
 import pathlib
 import subprocess
+import tempfile
 
 import pytest
 
@@ -19,11 +21,24 @@ FLAGS = ["-std=c++20", "-O2", "-ffp-contract=off", "-fno-math-errno", "-Wall", "
 UNITS = ["newton_test", "area_ratio_search_test", "power_test", "lanes_test"]
 
 
+# Asks the processor itself (CPUID, and XGETBV for the operating system's support of the
+# AVX state), as the module's run-time dispatch does, so that no /proc is needed.
+PROBE = """
+int main() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 0 : 1;
+}
+"""
+
+
+@functools.cache
 def has_avx2_and_fma():
-    flags = (
-        pathlib.Path("/proc/cpuinfo").read_text() if pathlib.Path("/proc/cpuinfo").exists() else ""
-    )
-    return " avx2" in flags and " fma" in flags
+    with tempfile.TemporaryDirectory() as folder:
+        source, binary = pathlib.Path(folder, "probe.cpp"), pathlib.Path(folder, "probe")
+        source.write_text(PROBE, encoding="ascii")
+        build = subprocess.run(["c++", str(source), "-o", str(binary)], capture_output=True, text=True)
+        assert build.returncode == 0, build.stderr
+        return subprocess.run([str(binary)]).returncode == 0
 
 
 VARIANTS = {
