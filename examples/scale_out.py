@@ -76,10 +76,10 @@ def peak_resident_bytes():
 def ready_resident_bytes():
     """A worker's peak resident memory once it has imported what the tasks use: the level
     that the chunks in flight add to."""
-    import dask.array  # noqa: F401, PLC0415
-    import zarr  # noqa: F401, PLC0415
+    import dask.array  # noqa: F401
+    import zarr  # noqa: F401
 
-    import ventaroxi  # noqa: F401, PLC0415
+    import ventaroxi  # noqa: F401
 
     return peak_resident_bytes()
 

@@ -88,10 +88,15 @@ def run_python(code, *arguments, timeout=120):
     )
 
 
+def has_proc():
+    """Whether /proc is mounted: a plain chroot has none."""
+    return os.path.exists("/proc/self/statm")
+
+
 def resident_bytes():
     """The process's resident memory, as the kernel counts it; the test is skipped where
     /proc is absent, since nothing else tells the current (not the peak) figure."""
-    if not os.path.exists("/proc/self/statm"):
+    if not has_proc():
         pytest.skip("no /proc here: the process's resident memory cannot be read")
     with open("/proc/self/statm", encoding="ascii") as statm:
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGESIZE")

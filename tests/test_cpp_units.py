@@ -36,7 +36,9 @@ def has_avx2_and_fma():
     with tempfile.TemporaryDirectory() as folder:
         source, binary = pathlib.Path(folder, "probe.cpp"), pathlib.Path(folder, "probe")
         source.write_text(PROBE, encoding="ascii")
-        build = subprocess.run(["c++", str(source), "-o", str(binary)], capture_output=True, text=True)
+        build = subprocess.run(
+            ["c++", str(source), "-o", str(binary)], capture_output=True, text=True
+        )
         assert build.returncode == 0, build.stderr
         return subprocess.run([str(binary)]).returncode == 0
 

@@ -4,6 +4,7 @@ the reference's signatures, the stub's names and the figures the README shows.""
 import ast
 import importlib.util
 import inspect
+import json
 import pathlib
 import re
 import struct
@@ -189,7 +190,10 @@ def test_when_a_call_is_refused_lists_exactly_the_texts_calls_give():
     numpy_1 = "only length-1 arrays can be converted to Python scalars"
     if int(np.__version__.split(".")[0]) < 2:  # the README quotes NumPy 2's text, and this one
         assert f"`{numpy_1}`" in section
-        produced = [t.replace(numpy_1, "only 0-dimensional arrays can be converted to Python scalars") for t in produced]
+        produced = [
+            t.replace(numpy_1, "only 0-dimensional arrays can be converted to Python scalars")
+            for t in produced
+        ]
     assert sorted(set(produced)) == sorted(listed)
     assert len(listed) == len(set(listed))
     # The None case for ga is the same text but for the type, as the README says.
@@ -200,8 +204,6 @@ def test_performance_table_is_the_benchmarks_own():
     spec = importlib.util.spec_from_file_location("user_table", ROOT / "bench" / "user_table.py")
     user_table = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(user_table)
-    import json
-
     results = json.loads((ROOT / "bench" / "results" / "bench.json").read_text(encoding="utf-8"))
     section = README[README.index("## Performance") :]
     assert user_table.table(results) in section

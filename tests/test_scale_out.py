@@ -140,7 +140,9 @@ def test_streaming_from_disk_holds_a_few_chunks_per_worker(tmp_path):
     chunk_bytes = STREAMED_CHUNK * 8
     figures = scale_out.run(tmp_path, STREAMED_ELEMENTS, STREAMED_CHUNK, 2, "1GiB")
     for peak, ready in zip(figures["peak_bytes"], figures["ready_bytes"], strict=True):
-        print(f"worker peak {peak / 2**20:.0f} MiB, {(peak - ready) / chunk_bytes:.1f} chunks above ready")
+        print(
+            f"worker peak {peak / 2**20:.0f} MiB, {(peak - ready) / chunk_bytes:.1f} chunks above ready"
+        )
         assert peak - ready <= 6 * chunk_bytes
     assert len(figures["peak_bytes"]) == 2
     assert sum(figures["counts"]) == STREAMED_ELEMENTS
@@ -174,7 +176,14 @@ def test_the_readme_recipe_streams_from_disk_without_warnings(tmp_path):
         (tmp_path / f"step{number}.py").write_text(block, encoding="utf-8")
         run = subprocess.run(
             # Every warning an error, but that the dashboard's port 8787 is taken.
-            [sys.executable, "-W", "error", "-W", "ignore:Port 8787:UserWarning", f"step{number}.py"],
+            [
+                sys.executable,
+                "-W",
+                "error",
+                "-W",
+                "ignore:Port 8787:UserWarning",
+                f"step{number}.py",
+            ],
             capture_output=True,
             text=True,
             cwd=tmp_path,
