@@ -175,8 +175,8 @@ step_package() {
   sdist=$(echo "$work"/dist/*.tar.gz)
   wheel=$(echo "$work"/dist/*.whl)
   tar -tzf "$sdist" | sed 's|^[^/]*/||' | sort >"$work/sdist.txt"
-  for file in LICENSE THIRD_PARTY_NOTICES README.md pyproject.toml meson.build ventaroxi.pyi \
-    src/module/module.cpp; do
+  for file in LICENSE THIRD_PARTY_NOTICES README.md CHANGELOG.md CITATION.cff pyproject.toml \
+    meson.build ventaroxi.pyi src/module/module.cpp; do
     grep -qxF "$file" "$work/sdist.txt" || die "the sdist lacks $file"
   done
   "$tools/bin/python" -m zipfile -l "$wheel" | awk 'NR > 1 {print $1}' | sort >"$work/wheel.txt"
