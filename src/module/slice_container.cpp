@@ -28,7 +28,8 @@ PyType_Slot slice_container_slots[] = {
     {0, nullptr},
 };
 
-// The dotted name puts the class in `builtins`, as its __module__ reports.
+// The dotted name puts the class in `builtins`, as its __module__ reports. Frozen: callers
+// check the type of a result's base by this name (ARCHITECTURE.md).
 PyType_Spec slice_container_spec = {
     "builtins.PySliceContainer",
     sizeof(SliceContainer),
