@@ -128,7 +128,7 @@ run_valgrind() {
 run_debug() {
   log "CPython 3.14's debug build: total reference counts"
   VENTAROXI_FIGURES=$work/debug-figures VENTAROXI_LEAK_CALLS=10000 \
-    suite debug ci/sid314.sh --debug -q
+    suite debug ci/sid.sh --debug -q
   sed 's/^/debug_/' "$work/debug-figures" >>"$figures" 2>/dev/null || true
   if grep -q ' /var/cache/ventaroxi/' /proc/self/mounts; then
     echo "the sid root is still mounted" >&2

@@ -6,7 +6,8 @@
 #              fresh virtual environment and imports there;
 #   typing     mypy --strict and pyright on a typed usage file, against that installed
 #              wheel's stubs, and stubtest against the module;
-#   examples   the docs, figures, examples and Dask scale-out tests, against that wheel.
+#   examples   the docs, figures, examples and Dask scale-out tests (streaming 10^8 elements
+#              through Zarr stores), the pandas and xarray recipes, against that wheel.
 # Each check is also shown to fail on a planted fault (a misformatted line, an injected bug,
 # a wrong stub), so that a green run means something. Installs every tool it uses into
 # its own virtual environments, at the versions pinned in ci/requirements-tools.txt and
@@ -163,8 +164,8 @@ step_package() {
   sdist=$(echo "$work"/dist/*.tar.gz)
   wheel=$(echo "$work"/dist/*.whl)
   tar -tzf "$sdist" | sed 's|^[^/]*/||' | sort >"$work/sdist.txt"
-  for file in LICENSE THIRD_PARTY_NOTICES README.md pyproject.toml meson.build ventaroxi.pyi \
-    src/module/module.cpp; do
+  for file in LICENSE THIRD_PARTY_NOTICES README.md CHANGELOG.md CITATION.cff pyproject.toml \
+    meson.build ventaroxi.pyi src/module/module.cpp; do
     grep -qxF "$file" "$work/sdist.txt" || die "the sdist lacks $file"
   done
   "$tools/bin/python" -m zipfile -l "$wheel" | awk 'NR > 1 {print $1}' | sort >"$work/wheel.txt"
@@ -180,7 +181,7 @@ step_package() {
   for platform in linux macos windows; do
     identifiers=$("$tools/bin/cibuildwheel" --print-build-identifiers --platform "$platform" | paste -sd' ')
     echo "$platform: $identifiers"
-    for version in cp311 cp312 cp313 cp314; do
+    for version in cp311 cp312 cp313 cp314 cp315; do
       [[ " $identifiers" == *" $version-"* ]] || die "cibuildwheel selects no $version wheel for $platform"
     done
   done
@@ -260,7 +261,7 @@ step_examples() {
   log "docs, figures, examples and Dask scale-out, against the installed wheel"
   local wheel
   wheel=$(echo "$work"/dist/*.whl)
-  pip_install "$clean/bin/python" -c ci/constraints.txt "$wheel[test,docs,scale-out]"
+  pip_install "$clean/bin/python" -c ci/constraints.txt "$wheel[test,docs,scale-out,dataframes]"
   # As a user runs them; the tests below run these and the Dask example again, and check them.
   "$clean/bin/python" examples/nozzle.py
   "$clean/bin/python" examples/rig_data.py 1e6

@@ -9,10 +9,12 @@ processor features; the baseline build is compared with the C library's baseline
 GLIBC_TUNABLES selects by masking those features from it. The per_element build, the module's
 set for a pow that no lane kernel reproduces, is compared with whatever pow the process has."""
 
+import functools
 import os
 import pathlib
 import platform
 import subprocess
+import tempfile
 
 import pytest
 
@@ -22,11 +24,26 @@ FLAGS = [*(RELATIONS / "compile_flags.txt").read_text().split(), "-O2"]
 UNITS = ["newton_test", "area_ratio_search_test", "power_test", "lanes_test"]
 
 
+# Asks the processor itself (CPUID, and XGETBV for the operating system's support of the
+# AVX state), as the module's run-time dispatch does, so that no /proc is needed.
+PROBE = """
+int main() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 0 : 1;
+}
+"""
+
+
+@functools.cache
 def has_avx2_and_fma():
-    flags = (
-        pathlib.Path("/proc/cpuinfo").read_text() if pathlib.Path("/proc/cpuinfo").exists() else ""
-    )
-    return " avx2" in flags and " fma" in flags
+    with tempfile.TemporaryDirectory() as folder:
+        source, binary = pathlib.Path(folder, "probe.cpp"), pathlib.Path(folder, "probe")
+        source.write_text(PROBE, encoding="ascii")
+        build = subprocess.run(
+            ["c++", str(source), "-o", str(binary)], capture_output=True, text=True
+        )
+        assert build.returncode == 0, build.stderr
+        return subprocess.run([str(binary)]).returncode == 0
 
 
 VARIANTS = {

@@ -4,6 +4,7 @@ the reference's signatures, the stub's names and the figures the README shows.""
 import ast
 import importlib.util
 import inspect
+import json
 import pathlib
 import re
 import struct
@@ -119,3 +120,91 @@ def test_figures_script_draws_the_committed_figures(tmp_path):
     drawn = {path.name: png_size(path) for path in tmp_path.glob("*.png")}
     committed = {path.name: png_size(path) for path in IMAGES.glob("*.png")}
     assert drawn == committed
+
+
+def test_pandas_and_xarray_recipes_keep_labels_and_values():
+    pd = require("pandas")
+    xr = require("xarray")
+    require("dask.array")
+    namespace = {}
+    exec(code_block("## pandas and xarray"), namespace)
+    log, Ma = namespace["log"], namespace["Ma"]
+    assert isinstance(Ma, pd.Series) and Ma.index.equals(log.index)
+    direct = vx.Ma_from_Po_P(np.array([1.1, 1.5, 2.0, 0.9]), 1.4)
+    assert Ma.to_numpy().tobytes() == direct.tobytes()
+    assert log["Ma"].to_numpy().tobytes() == direct.tobytes() and np.isnan(direct[3])
+
+    area = namespace["area"]
+    expected = vx.Ma_from_A_Acrit(area.to_numpy(), 1.4, True)
+    for name in ("Ma_sup", "Ma_lazy"):
+        result = namespace[name]
+        assert isinstance(result, xr.DataArray)
+        assert result.dims == area.dims
+        assert all(result.coords[c].equals(area.coords[c]) for c in area.coords)
+        assert (name == "Ma_lazy") == (result.chunks is not None)  # lazy until computed
+        assert result.compute().to_numpy().tobytes() == expected.tobytes()
+
+
+def refusals():
+    """A call for each message a user can meet, in the README's order."""
+    pd = require("pandas")
+    xr = require("xarray")
+    ok = np.array([2.0])
+    two_d = np.ones((2, 2))
+    calls = [
+        lambda: vx.To_T_from_Ma(0.5, 1.4),
+        lambda: vx.To_T_from_Ma([0.5, 1.0], 1.4),
+        lambda: vx.To_T_from_Ma(pd.Series([0.5]), 1.4),
+        lambda: vx.To_T_from_Ma(xr.DataArray([0.5]), 1.4),
+        lambda: vx.To_T_from_Ma(np.array([1, 2]), 1.4),  # integers
+        lambda: vx.To_T_from_Ma(np.array([0.5], dtype=np.float32), 1.4),
+        lambda: vx.To_T_from_Ma(two_d, 1.4),  # two dimensions
+        lambda: vx.Po_P_from_Ma(np.asarray(0.5), 1.4),  # none
+        lambda: vx.To_T_from_Ma(np.array([0.5], dtype=">f8" if np.little_endian else "<f8"), 1.4),
+        lambda: vx.To_T_from_Ma(ok, "1.4"),
+        lambda: vx.To_T_from_Ma(ok, np.array([1.4, 1.3])),
+        lambda: vx.Ma_from_A_Acrit(ok, 1.4, 1),
+        lambda: vx.Ma_from_mcpTo_APo(ok, 1.4, None),
+        lambda: vx.Ma_from_A_Acrit(ok, 1.4),
+        lambda: vx.To_T_from_Ma(ok),
+        lambda: vx.To_T_from_Ma(ok, 1.4, True),
+        lambda: vx.Ma_from_mcpTo_APo(ok, 1.4, True, 1),
+        lambda: vx.Ma_from_Po_P(ok, gamma=1.4),
+        lambda: vx.Ma_from_Po_P(ok, 1.4, Po_P=ok),
+        lambda: vx.Ma_from_mcpTo_APo(ok, 1.4, sup=True),
+    ]
+    return calls
+
+
+def refusal_text(call):
+    with pytest.raises(TypeError) as refused:
+        call()
+    return str(refused.value)
+
+
+def test_when_a_call_is_refused_lists_exactly_the_texts_calls_give():
+    section = README[README.index("## When a call is refused") :]
+    section = section[: section.index("\n## ", 1)]
+    listed = re.findall(r"^\| [^|]+ \| `([^`]+)` \|", section, re.M)
+    produced = [refusal_text(call) for call in refusals()]
+    numpy_1 = "only length-1 arrays can be converted to Python scalars"
+    if int(np.__version__.split(".")[0]) < 2:  # the README quotes NumPy 2's text, and this one
+        assert f"`{numpy_1}`" in section
+        produced = [
+            t.replace(numpy_1, "only 0-dimensional arrays can be converted to Python scalars")
+            for t in produced
+        ]
+    assert sorted(set(produced)) == sorted(listed)
+    assert len(listed) == len(set(listed))
+    # The None case for ga is the same text but for the type, as the README says.
+    assert refusal_text(lambda: vx.To_T_from_Ma(np.array([2.0]), None)).endswith("not NoneType")
+
+
+def test_performance_table_is_the_benchmarks_own():
+    spec = importlib.util.spec_from_file_location("user_table", ROOT / "bench" / "user_table.py")
+    user_table = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(user_table)
+    results = json.loads((ROOT / "bench" / "results" / "bench.json").read_text(encoding="utf-8"))
+    section = README[README.index("## Performance") :]
+    assert user_table.table(results) in section
+    assert normalised(user_table.heading(results)) in normalised(section)

@@ -1,13 +1,17 @@
 """The functions as distributed code uses them: pickled by reference, and mapped over chunked
-Dask arrays by worker processes with results identical to the direct call.
+Dask arrays by worker processes with results identical to the direct call, and streamed from
+a Zarr store on disk to others with a few chunks in each worker's memory.
 
-The Dask tests need `dask[array,distributed]` and are skipped without it, unless
+The Dask tests need `dask[array,distributed]` (and Zarr) and are skipped without them, unless
 VENTAROXI_REQUIRE_OPTIONAL=1 (as in CI) makes its absence a failure.
 """
 
+import importlib.util
 import inspect
 import os
+import pathlib
 import pickle
+import re
 import subprocess
 import sys
 
@@ -111,3 +115,81 @@ def test_map_blocks_on_worker_processes_gives_the_direct_result(client, name, re
     workers = set(client.scheduler_info()["workers"])
     assert stream.data and {task["worker"] for task in stream.data} <= workers
     assert os.getpid() not in client.run(os.getpid).values()
+
+
+def load_example(name):
+    path = pathlib.Path(__file__).resolve().parent.parent / "examples" / f"{name}.py"
+    spec = importlib.util.spec_from_file_location(f"example_{name}", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+STREAMED_ELEMENTS = 10**8
+STREAMED_CHUNK = 4 * 10**6  # 32 MB
+
+
+@pytest.mark.filterwarnings("error")  # Dask's warning of a large graph among them
+def test_streaming_from_disk_holds_a_few_chunks_per_worker(tmp_path):
+    """10^8 elements (800 MB) read from a Zarr store and written to two others by two worker
+    processes, each of which may hold only a few chunks at any time."""
+    require("dask.array")
+    require("distributed")
+    zarr = require("zarr")
+    scale_out = load_example("scale_out")
+    chunk_bytes = STREAMED_CHUNK * 8
+    figures = scale_out.run(tmp_path, STREAMED_ELEMENTS, STREAMED_CHUNK, 2, "1GiB")
+    for peak, ready in zip(figures["peak_bytes"], figures["ready_bytes"], strict=True):
+        print(
+            f"worker peak {peak / 2**20:.0f} MiB, {(peak - ready) / chunk_bytes:.1f} chunks above ready"
+        )
+        assert peak - ready <= 6 * chunk_bytes
+    assert len(figures["peak_bytes"]) == 2
+    assert sum(figures["counts"]) == STREAMED_ELEMENTS
+
+    Po_P = zarr.open_array(str(tmp_path / "Po_P.zarr"), mode="r")
+    Ma = zarr.open_array(str(tmp_path / "Ma.zarr"), mode="r")
+    flow = zarr.open_array(str(tmp_path / "flow.zarr"), mode="r")
+    assert Po_P.shape == Ma.shape == flow.shape == (STREAMED_ELEMENTS,)
+    assert Po_P.chunks == Ma.chunks == (STREAMED_CHUNK,)
+    last = STREAMED_ELEMENTS // STREAMED_CHUNK - 1
+    for index in (0, 7, last):
+        part = slice(index * STREAMED_CHUNK, (index + 1) * STREAMED_CHUNK)
+        given = Po_P[part]
+        assert 1.0 <= given.min() and given.max() < 20.0  # the field was written
+        direct = vx.Ma_from_Po_P(given, 1.4)
+        assert same_bits(Ma[part], direct)
+        assert same_bits(flow[part], vx.mcpTo_APo_from_Ma(direct, 1.4))
+
+
+def test_the_readme_recipe_streams_from_disk_without_warnings(tmp_path):
+    """The README's recipe as a script, warnings being errors, on a store it converts from .npy."""
+    require("dask.array")
+    require("distributed")
+    zarr = require("zarr")
+    readme = (pathlib.Path(__file__).resolve().parent.parent / "README.md").read_text("utf-8")
+    section = readme[readme.index("## Scale-out with Dask") :]
+    blocks = re.findall(r"```python\n(.*?)```", section, re.S)[:2]
+    values = sample(3_000_000, seed=11)
+    np.save(tmp_path / "Po_P.npy", values)
+    for number, block in enumerate(blocks):
+        (tmp_path / f"step{number}.py").write_text(block, encoding="utf-8")
+        run = subprocess.run(
+            # Every warning an error, but that the dashboard's port 8787 is taken.
+            [
+                sys.executable,
+                "-W",
+                "error",
+                "-W",
+                "ignore:Port 8787:UserWarning",
+                f"step{number}.py",
+            ],
+            capture_output=True,
+            text=True,
+            cwd=tmp_path,
+            env=child_environment(),
+            timeout=300,
+        )
+        assert run.returncode == 0, run.stderr
+    Ma = zarr.open_array(str(tmp_path / "Ma.zarr"), mode="r")
+    assert same_bits(Ma[:], vx.Ma_from_Po_P(values, 1.4))
