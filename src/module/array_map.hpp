@@ -3,7 +3,7 @@
 // RunKernel that turns a contiguous run of inputs into a contiguous run of results.
 #pragma once
 
-#include "../relations/run.hpp"
+#include "../relations/run_kernel.hpp"
 #include "result_buffer.hpp"
 
 #include <array>
@@ -20,6 +20,18 @@ struct StridedView {
     const std::ptrdiff_t* shape;
     const std::ptrdiff_t* strides;
     const char* data;
+};
+
+// What the engine is given of an input array: its description, copied out of the array
+// object at the point of use (see describe_array), so that nothing the engine or the
+// wrapping of the result reads belongs to the array object itself.
+struct ArrayDescription {
+    int ndim = 0;
+    std::array<std::ptrdiff_t, max_dimensions> shape{};
+    std::array<std::ptrdiff_t, max_dimensions> strides{};
+    const char* data = nullptr;
+
+    StridedView view() const { return {ndim, shape.data(), strides.data(), data}; }
 };
 
 // The results, and where element (0, ..., 0) and each axis lie in the buffer.

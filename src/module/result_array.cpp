@@ -1,8 +1,9 @@
-// Reads an input array's layout, runs the engine, and wraps the results as a new ndarray.
-#include "array_map.hpp"
-#include "evaluate.hpp"
+// Runs the engine over a described input and wraps the results as a new ndarray.
+#include "result_array.hpp"
+
 #include "numpy_api.hpp"
 #include "panic.hpp"
+#include "py_ref.hpp"
 #include "slice_container.hpp"
 
 #include <type_traits>
@@ -15,11 +16,6 @@ static_assert(std::is_same_v<npy_intp, std::ptrdiff_t>, "NumPy's sizes are read 
 // An empty result has no buffer, yet NumPy must be given a data pointer, or it would
 // allocate and own memory of its own.
 alignas(64) double empty_result_storage;
-
-[[gnu::cold]] PyObject* raise_too_many_dimensions()
-{
-    return raise_panic("arrays with more than 32 dimensions are not supported");
-}
 
 [[gnu::cold]] PyObject* raise_array_creation_failure()
 {
@@ -34,39 +30,38 @@ PyObject* wrap_result(const StridedView& view, MappedResult& result)
     char* data = storage != nullptr ? reinterpret_cast<char*>(storage) + result.data_offset
                                     : reinterpret_cast<char*>(&empty_result_storage);
     const std::size_t count = result.buffer.count();
-    PyObject* container = new_slice_container(
+    PyRef container = new_slice_container(
         OwnedStorage{result.buffer.release(), count, count, &release_result_storage});
-    if (container == nullptr) {
+    if (!container) {
         return raise_panic("Failed to create slice container");
     }
     PyArray_Descr* descriptor = PyArray_DescrFromType(NPY_FLOAT64);
-    PyObject* array = descriptor == nullptr
-        ? nullptr
-        : PyArray_NewFromDescr(&PyArray_Type, descriptor, view.ndim,
-                               const_cast<npy_intp*>(view.shape), result.strides.data(), data,
-                               NPY_ARRAY_WRITEABLE, nullptr);
-    if (array == nullptr) {
-        Py_DECREF(container);
+    if (descriptor == nullptr) {
         return raise_array_creation_failure();
     }
-    // Takes over the container reference, also when it fails.
-    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), container) != 0) {
-        Py_DECREF(array);
+    // Takes over the descriptor's reference, also when it fails.
+    auto* shape = const_cast<npy_intp*>(view.shape);
+    PyRef array = PyRef::steal(PyArray_NewFromDescr(&PyArray_Type, descriptor, view.ndim, shape,
+                                                    result.strides.data(), data,
+                                                    NPY_ARRAY_WRITEABLE, nullptr));
+    if (!array) {
+        return raise_array_creation_failure();
+    }
+    // Takes over the container's reference, also when it fails.
+    auto* created = reinterpret_cast<PyArrayObject*>(array.get());
+    if (PyArray_SetBaseObject(created, container.release()) != 0) {
         return nullptr;
     }
-    return array;
+    return array.release();
 }
 
 }  // namespace
 
-PyObject* map_to_new_array(PyObject* array, RunKernel kernel)
+PyObject* map_to_new_array(const ArrayDescription& input, RunKernel kernel)
 {
-    auto* input = reinterpret_cast<PyArrayObject*>(array);
-    const int ndim = PyArray_NDIM(input);
-    if (ndim > max_dimensions) {
-        return raise_too_many_dimensions();
-    }
-    const StridedView view{ndim, PyArray_DIMS(input), PyArray_STRIDES(input), PyArray_BYTES(input)};
+    // The result array is created from this copy of the shape: creating it allocates, a
+    // collection may run finalisers then, and one of them may reshape the input.
+    const StridedView view = input.view();
     MappedResult result;
     if (!map_elements(view, kernel, result)) {
         return PyErr_NoMemory();

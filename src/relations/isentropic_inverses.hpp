@@ -17,9 +17,9 @@ inline namespace VENTAROXI_ISA {
 // Measured against exact values: 2e-16 (0.0012x) for Ma < 0.05, 2.5e-16 (1.5x) within 0.05 of Ma =
 // 1, 3e-16 (10x) above Ma = 20, 5e-16 (10x) elsewhere.
 struct Ma_from_To_T {
-    double C;
+    double reciprocal_k;
 
-    explicit Ma_from_To_T(double ga) : C(2 / (ga - 1)) {}
+    explicit Ma_from_To_T(double ga) : reciprocal_k(2 / (ga - 1)) {}
 
     template <class Real>
     Real operator()(Real To_T) const
@@ -27,7 +27,7 @@ struct Ma_from_To_T {
         const Real static_ratio = 1 / To_T;
         const Real stagnation_ratio = 1 / static_ratio;
         const Real excess = stagnation_ratio - 1;
-        return sqrt(excess * C);
+        return sqrt(excess * reciprocal_k);
     }
 };
 
@@ -38,17 +38,17 @@ struct Ma_from_To_T {
 // Measured against exact values: 2.5e-07 (30x) for Ma < 0.05, 4e-15 (50x) within 0.05 of Ma = 1,
 // 1e-15 (200x) above Ma = 20, 1e-12 (100x) elsewhere.
 struct Ma_from_Po_P {
-    double C;
+    double reciprocal_k;
     double e;
 
-    explicit Ma_from_Po_P(double ga) : C(2 / (ga - 1)), e((1 - ga) / ga) {}
+    explicit Ma_from_Po_P(double ga) : reciprocal_k(2 / (ga - 1)), e((1 - ga) / ga) {}
 
     template <class Real>
     Real operator()(Real Po_P) const
     {
         const Real static_ratio = 1 / Po_P;
         const Real stagnation_power = pow(static_ratio, e);
-        return sqrt((stagnation_power - 1) * C);
+        return sqrt((stagnation_power - 1) * reciprocal_k);
     }
 };
 
@@ -57,17 +57,17 @@ struct Ma_from_Po_P {
 // Measured against exact values: 2e-07 (25x) for Ma < 0.05, 4e-15 (50x) within 0.05 of Ma = 1,
 // 2.5e-16 (120x) above Ma = 20, 1e-12 (80x) elsewhere.
 struct Ma_from_rhoo_rho {
-    double C;
+    double reciprocal_k;
     double e;
 
-    explicit Ma_from_rhoo_rho(double ga) : C(2 / (ga - 1)), e(1 - ga) {}
+    explicit Ma_from_rhoo_rho(double ga) : reciprocal_k(2 / (ga - 1)), e(1 - ga) {}
 
     template <class Real>
     Real operator()(Real rhoo_rho) const
     {
         const Real static_ratio = 1 / rhoo_rho;
         const Real stagnation_power = pow(static_ratio, e);
-        return sqrt((stagnation_power - 1) * C);
+        return sqrt((stagnation_power - 1) * reciprocal_k);
     }
 };
 
@@ -78,15 +78,15 @@ struct Ma_from_rhoo_rho {
 // Measured against exact values: 3e-16 (5x) for Ma < 0.05, 4e-16 (5x) within 0.05 of Ma = 1,
 // 1.2e-11 (0.5x) above Ma = 20, 4e-15 (5x) elsewhere.
 struct Ma_from_V_cpTo {
-    double K;
+    double reciprocal_ga_minus_1;
 
-    explicit Ma_from_V_cpTo(double ga) : K(1 / (ga - 1)) {}
+    explicit Ma_from_V_cpTo(double ga) : reciprocal_ga_minus_1(1 / (ga - 1)) {}
 
     template <class Real>
     Real operator()(Real V_cpTo) const
     {
         const Real square = V_cpTo * V_cpTo;
-        const Real numerator = K * square;
+        const Real numerator = reciprocal_ga_minus_1 * square;
         const Real denominator = square * (-0.5) + 1;
         return sqrt(numerator / denominator);
     }
