@@ -62,7 +62,7 @@ def V_cpTo_from_Ma(Ma: npt.NDArray[np.float64], ga: float) -> npt.NDArray[np.flo
 def mcpTo_APo_from_Ma(Ma: npt.NDArray[np.float64], ga: float) -> npt.NDArray[np.float64]:
     """Mass-flow function m*sqrt(cp*To)/(A*Po) = ga/sqrt(ga - 1) * Ma * (To/T)**(-(ga + 1)/(2(ga - 1))).
 
-    Largest at Ma = 1, the choking value (1.28101525586 for ga = 1.4). Odd in Ma;
+    Largest at Ma = 1, the choking value (1.2810152558552463 for ga = 1.4). Odd in Ma;
     +-inf gives NaN. NaN for every element if ga < 1.
     """
 
@@ -129,7 +129,7 @@ def Ma_from_F_mcpTo(
     """Mach number from the impulse function F/(m*sqrt(cp*To)).
 
     F/(m*sqrt(cp*To)) = sqrt(ga - 1)/ga * (1 + ga*Ma**2)/(Ma*sqrt(1 + k*Ma**2)); it falls
-    from +inf at Ma = 0 to its minimum at Ma = 1 (0.989743318611 for ga = 1.4) and rises
+    from +inf at Ma = 0 to its minimum at Ma = 1 (0.9897433186107869 for ga = 1.4) and rises
     towards sqrt(2). ``sup`` True picks the supersonic root, False or None the subsonic one.
     Newton iteration, step tolerance 1e-6. On the subsonic branch a solve that fails from
     Ma = 0.5, or lands above 1, is repeated from Ma = sqrt(ga - 1)/(ga*F_mcpTo), below the
@@ -144,7 +144,7 @@ def Ma_from_mcpTo_APo(
 
     Positional arguments only. ``sup`` True picks the supersonic root, False (the default)
     the subsonic one. Newton iteration, tolerance 1e-6 on the change of Ma. Above the
-    choking value (1.28101525586 for ga = 1.4) and +inf: NaN; at it, within about 1e-6 of 1.
+    choking value (1.2810152558552463 for ga = 1.4) and +inf: NaN; at it, within about 1e-6 of 1.
     Subsonic: 0 gives 0, a small negative value a negative Mach number. Supersonic: <= 0
     gives NaN. -inf and NaN give NaN.
     """

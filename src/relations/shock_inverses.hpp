@@ -19,7 +19,9 @@ inline namespace VENTAROXI_ISA {
 // rise steadily to it. t > 1 (+inf included) gives NaN without iterating; t below
 // sqrt(k/ga) (0, negatives, -inf), NaN, and every target when ga >= 2 (0.5 then lies at
 // or below the pole) give NaN. t = 1 converges to 1 within the last bits.
-// Accuracy: about 1e-12 relative for M from 1 to 10 and ga from 1.1 to 1.67.
+// The step tolerance 1e-6 leaves up to a few 1e-11 relative.
+// Measured against exact values: 1.5e-13 (2500x) within 0.05 of Ma = 1, 6e-11 (4x) above Ma = 20,
+// 1e-12 (15000x) elsewhere.
 struct Ma_from_Mash {
     Mash_from_Ma forward;
     double k;
@@ -74,7 +76,10 @@ struct Ma_from_Mash {
 // +-inf, NaN, targets too small to reach within the cap (1e-300) and every target when
 // ga = 1 give NaN. Targets above 1 are not rejected: the solve may settle on a Mach
 // number below 1, of either sign, at which the relation takes that value.
-// Accuracy: about 2e-11 relative for M from 1.05 to 10 and ga from 1.1 to 1.67.
+// The step tolerance 1e-6 leaves a few 1e-12; next to Ma = 1, a triple root, convergence
+// is linear and stops up to a few 1e-5 short.
+// Measured against exact values: 4e-05 (2500x) within 0.05 of Ma = 1, 2e-14 (10000x) above Ma = 20,
+// 1.2e-11 (80000x) elsewhere.
 struct Ma_from_Posh_Po {
     Posh_Po_from_Ma forward;
     double k;

@@ -1,0 +1,295 @@
+"""Accuracy against 50-digit values (tests/exact.py): every figure that the README's accuracy
+table and the relations' contract comments state is measured here, and a measured figure
+above the stated one fails; the Mach numbers beyond which the iterations give NaN are where
+the README says; and the values the README gives for a user to pass back work.
+
+VENTAROXI_ACCURACY_SAMPLES sets the Mach numbers per ga (default 400, a prefix of the
+20 000 that `python3 tests/exact.py` measures for the README's figures)."""
+
+import math
+import re
+from functools import cache
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+from support import require, workload
+
+require("mpmath")
+import exact  # noqa: E402  (needs mpmath)
+from mpmath import mpf  # noqa: E402
+
+import ventaroxi as vx  # noqa: E402
+
+ROOT = Path(__file__).resolve().parent.parent
+README = (ROOT / "README.md").read_text(encoding="utf-8")
+SAMPLE = workload("VENTAROXI_ACCURACY_SAMPLES", 400)
+
+HEADERS = {
+    "figures": "| Function | M < 0.05 |",
+    "thresholds": "| Function | γ = 1.05 |",
+}
+
+
+def cells(line):
+    return [cell.strip().replace("\\|", "|") for cell in re.split(r"(?<!\\)\|", line)[1:-1]]
+
+
+def readme_table(which):
+    """The rows of one of the README's accuracy tables, by case label (the function name
+    without backticks, then the branch)."""
+    lines = README.splitlines()
+    start = next(i for i, line in enumerate(lines) if line.startswith(HEADERS[which]))
+    rows = {}
+    for line in lines[start + 2 :]:
+        if not line.startswith("|"):
+            break
+        label, *rest = cells(line)
+        rows[label.replace("`", "")] = rest
+    return rows
+
+
+NUMBER = r"\d+(?:\.\d+)?(?:e[+-]?\d+)?"
+
+
+def stated_figure(cell):
+    """None for "—", (ulps, None) for a closed form, (relative error, multiple) otherwise."""
+    if cell == "—":
+        return None
+    ulps = re.fullmatch(rf"({NUMBER}) ulp", cell)
+    if ulps:
+        return float(ulps[1]), None
+    relative = re.fullmatch(rf"({NUMBER}) \(({NUMBER})×\)", cell)
+    assert relative, f"unreadable figure {cell!r}"
+    return float(relative[1]), float(relative[2])
+
+
+@cache
+def measured():
+    return exact.measure(exact.CASES, SAMPLE)
+
+
+@pytest.mark.parametrize("case", exact.CASES, ids=lambda case: case.label)
+def test_measured_error_within_stated_bound(case):
+    row = readme_table("figures")[case.label]
+    assert len(row) == len(exact.REGIONS)
+    for region, cell in zip(exact.REGIONS, row, strict=True):
+        worst = measured()[case.label].regions[region]
+        stated = stated_figure(cell)
+        if stated is None:
+            assert worst.points == 0, f"{region}: measured {worst.points} points, none stated"
+            continue
+        assert worst.points > 0, f"{region}: a figure is stated, but the sample has no point there"
+        error, multiple = stated
+        assert worst.error <= error, f"{region}: {worst.error:.3g} at {worst.at}, stated {cell}"
+        if multiple is not None:
+            assert worst.multiple <= multiple, (
+                f"{region}: {worst.multiple:.3g} times the bound at {worst.at_multiple}, stated {cell}"
+            )
+
+
+def test_sample_is_a_prefix_of_the_full_sample():
+    # The stated figures come from the full sample, so the smaller one cannot exceed them
+    # by chance.
+    assert exact.mach_numbers(50, 3)[:50] == exact.mach_numbers(exact.FULL_SAMPLE, 3)[:50]
+
+
+@pytest.mark.parametrize(
+    "relation",
+    [
+        exact.to_t,
+        exact.po_p,
+        exact.rhoo_rho,
+        exact.v_cpto,
+        exact.mcpto_apo,
+        exact.mcpto_ap,
+        exact.a_acrit,
+        exact.f_mcpto,
+        exact.mash,
+        exact.posh_po,
+    ],
+    ids=lambda relation: relation.__name__,
+)
+@pytest.mark.parametrize("M", ["0.6", "0.9", "1.7", "40"])
+def test_reference_slopes_are_the_derivatives(relation, M):
+    # The exact roots and the conditioning bounds rest on the written-out slopes.
+    import mpmath
+
+    g, x = mpf("1.3"), mpf(M)
+    slope = relation(x, g)[1]
+    numeric = mpmath.diff(lambda y: relation(y, g)[0], x)
+    assert abs(slope - numeric) <= abs(numeric) * mpf(10) ** -30
+
+
+@pytest.mark.parametrize(
+    ("relation", "M", "ga", "value"),
+    [  # values an independent route gives: the forward relations' round values at ga = 1.4
+        (exact.to_t, "2", "1.4", "1.8"),
+        (exact.a_acrit, "2", "1.4", "1.6875"),
+        (exact.mash, "2", "1.4", "0.57735026918962576451"),
+        (exact.posh_po, "1", "1.4", "1"),
+        (exact.f_mcpto, "1", "1.4", "0.98974331861078702"),
+    ],
+)
+def test_reference_values(relation, M, ga, value):
+    assert abs(relation(mpf(M), mpf(ga))[0] - mpf(value)) < mpf(10) ** -16
+
+
+# ---- where the iterations give NaN -----------------------------------------------------
+
+
+def stated_threshold(cell):
+    """None for "none", otherwise (direction, Mach number) of "NaN for M > X (…)"."""
+    if cell.startswith("none"):
+        return None
+    found = re.match(rf"M ([<>]) ({NUMBER})", cell)
+    assert found, f"unreadable threshold {cell!r}"
+    return found[1], float(found[2])
+
+
+THRESHOLD_CASES = [
+    (label, index, ga) for label in exact.ITERATIVE for index, ga in enumerate(exact.GAS)
+]
+
+
+@pytest.mark.parametrize(
+    ("label", "index", "ga"),
+    THRESHOLD_CASES,
+    ids=[f"{name}, ga={g:.4g}" for name, _, g in THRESHOLD_CASES],
+)
+def test_iterations_converge_up_to_the_stated_threshold(label, index, ga):
+    case = exact.case_named(label)
+    stated = stated_threshold(readme_table("thresholds")[label][index])
+    if stated is None:
+        machs, _, got = exact.scan(case, ga, 4)
+        assert not any(map(math.isnan, got)), (
+            f"NaN at M = {machs[[math.isnan(v) for v in got].index(True)]}"
+        )
+        return
+    direction, edge = stated
+    assert direction == (">" if case.highest == math.inf else "<")
+    # On the grid the edge was found on: finite and correct before it, NaN beyond it.
+    machs, targets, got = exact.scan(case, ga, 200, exact.decade_below(edge, case), 2)
+    before = [(M < edge) == (direction == ">") for M in machs]
+    assert any(before)
+    for M, t, value, is_before in zip(machs, targets, got, before, strict=True):
+        if not is_before:
+            continue
+        assert math.isfinite(value), f"NaN at M = {M}"
+        root = exact.exact_root(case, t, M, ga)
+        assert abs(mpf(value) - root) <= root * mpf("1e-6"), f"M = {M}: {value} for {root}"
+    beyond = [value for value, is_before in zip(got, before, strict=True) if not is_before]
+    assert any(map(math.isnan, beyond)), "no NaN beyond the stated edge"
+
+
+@pytest.mark.parametrize("case", [c for c in exact.CASES if c.inverse], ids=lambda case: case.label)
+def test_sample_meets_nan_only_beyond_the_stated_threshold(case):
+    row = readme_table("thresholds").get(case.label)
+    for M, ga in measured()[case.label].nans:
+        assert row is not None, f"NaN at M = {M}, ga = {ga}, and no threshold stated"
+        stated = stated_threshold(row[exact.GAS.index(ga)])
+        assert stated is not None, f"NaN at M = {M}, ga = {ga}"
+        direction, edge = stated
+        assert (M > edge) if direction == ">" else (M < edge), f"NaN at M = {M}, ga = {ga}"
+
+
+# ---- the contract comments quote the README's figures ----------------------------------
+
+HEADERS_OF = {
+    "To_T_from_Ma": "isentropic.hpp",
+    "Po_P_from_Ma": "isentropic.hpp",
+    "rhoo_rho_from_Ma": "isentropic.hpp",
+    "V_cpTo_from_Ma": "isentropic.hpp",
+    "mcpTo_APo_from_Ma": "flow_functions.hpp",
+    "mcpTo_AP_from_Ma": "flow_functions.hpp",
+    "A_Acrit_from_Ma": "flow_functions.hpp",
+    "Mash_from_Ma": "normal_shock.hpp",
+    "Posh_Po_from_Ma": "normal_shock.hpp",
+    "Ma_from_To_T": "isentropic_inverses.hpp",
+    "Ma_from_Po_P": "isentropic_inverses.hpp",
+    "Ma_from_rhoo_rho": "isentropic_inverses.hpp",
+    "Ma_from_V_cpTo": "isentropic_inverses.hpp",
+    "Ma_from_mcpTo_APo": "flow_inverses.hpp",
+    "Ma_from_mcpTo_AP": "flow_inverses.hpp",
+    "Ma_from_F_mcpTo": "flow_inverses.hpp",
+    "Ma_from_A_Acrit": "area_ratio_inverse.hpp",
+    "Ma_from_Mash": "shock_inverses.hpp",
+    "Ma_from_Posh_Po": "shock_inverses.hpp",
+}
+
+
+def contract_comment(function):
+    lines = (ROOT / "src" / "relations" / HEADERS_OF[function]).read_text().splitlines()
+    end = next(i for i, line in enumerate(lines) if line.startswith(f"struct {function} {{"))
+    start = end
+    while lines[start - 1].startswith("//"):
+        start -= 1
+    return " ".join(line[2:].strip() for line in lines[start:end])
+
+
+def figures_in(text):
+    tokens = re.findall(rf"({NUMBER}) ulp|({NUMBER}) \(({NUMBER})x\)", text)
+    return [f"{u} ulp" if u else f"{r} ({m}×)" for u, r, m in tokens]
+
+
+@pytest.mark.parametrize("function", HEADERS_OF)
+def test_contract_comment_states_the_readme_figures(function):
+    comment = contract_comment(function)
+    assert "Measured against exact values" in comment, comment
+    quoted = figures_in(comment[comment.index("Measured against exact values") :])
+    rows = readme_table("figures")
+    stated = [
+        cell
+        for case in exact.CASES
+        if case.function == function
+        for cell in rows[case.label]
+        if cell != "—"
+    ]
+    assert quoted == stated
+
+
+# ---- values the README gives to pass back ---------------------------------------------
+
+
+def quoted(pattern):
+    found = re.search(pattern, README)
+    assert found, pattern
+    return found[1]
+
+
+def test_quoted_choking_value_is_the_largest_accepted_target():
+    text = quoted(rf"the choking value \(({NUMBER}) for γ = 1\.4")
+    value = float(text)
+    assert repr(value) == text
+    assert value == exact.choking_value(1.4)
+    for sup in (False, True):
+        assert abs(vx.Ma_from_mcpTo_APo(np.array([value]), 1.4, sup)[0] - 1) < 2e-6
+        assert math.isnan(vx.Ma_from_mcpTo_APo(np.array([math.nextafter(value, 2)]), 1.4, sup)[0])
+
+
+def test_quoted_impulse_minimum_is_the_double_nearest_it_and_is_accepted():
+    text = quoted(rf"minimum at M = 1 \(({NUMBER}) for γ = 1\.4")
+    value = float(text)
+    assert repr(value) == text
+    minimum = exact.extremum(exact.case_named("Ma_from_F_mcpTo, sup=True"), 1.4)
+    assert float(minimum) == value and value < minimum  # the README says it lies just below
+    for sup in (False, True):
+        assert abs(vx.Ma_from_F_mcpTo(np.array([value]), 1.4, sup)[0] - 1) < 2e-6
+
+
+def test_quoted_velocity_bound_is_the_largest_accepted_velocity():
+    text = quoted(rf"largest accepted \\\|V\\\| is ({NUMBER})")
+    value = float(text)
+    assert repr(value) == text and value < math.sqrt(2)
+    assert math.isfinite(vx.Ma_from_V_cpTo(np.array([value]), 1.4)[0])
+    assert math.isnan(vx.Ma_from_V_cpTo(np.array([math.nextafter(value, 2)]), 1.4)[0])
+
+
+def test_quoted_impulse_bound_is_the_largest_supersonic_target():
+    text = quoted(rf"largest supersonic target is ({NUMBER}) for γ = 1\.4")
+    value = float(text)
+    assert repr(value) == text
+    assert value == math.sqrt(2) and mpf(value) > mpf(2).sqrt()  # the README: just above √2
+    assert math.isfinite(vx.Ma_from_F_mcpTo(np.array([value]), 1.4, True)[0])
+    assert math.isnan(vx.Ma_from_F_mcpTo(np.array([math.nextafter(value, 2)]), 1.4, True)[0])
