@@ -3,6 +3,7 @@
 #include "area_ratio_inverse.hpp"
 #include "area_ratio_search_literal.hpp"
 #include "run.hpp"
+#include "unit_workload.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -46,6 +47,7 @@ std::vector<double> targets(const A_Acrit_from_Ma& area)
         1.0000001,
         100.0,
     };
+    const std::size_t fixed = list.size();
     // Forward values on both sides of the sonic point: targets met exactly, or nearly.
     for (double M = 1e-3; M < 1; M *= 1.07) {
         list.push_back(area(M));
@@ -57,6 +59,14 @@ std::vector<double> targets(const A_Acrit_from_Ma& area)
     for (double t = 1.0000003; t < 1e300; t *= 3.7) {
         list.push_back(t);
     }
+    // A smaller workload keeps every k-th generated target, spread over the same ranges.
+    const long generated = static_cast<long>(list.size() - fixed);
+    const long stride = generated / ventaroxi::unit_workload::scaled(generated);
+    std::size_t kept = fixed;
+    for (std::size_t i = fixed; i < list.size(); i += static_cast<std::size_t>(stride)) {
+        list[kept++] = list[i];
+    }
+    list.resize(kept);
     return list;
 }
 
