@@ -56,17 +56,15 @@ if [[ ! -f $ready || $(<"$ready") != "$packages" ]]; then
   rm -rf --one-file-system "$root"
   mkdir -p "$root"
   start=$SECONDS
-  {
-    # Unpacked natively; configured under emulation, without byte-compiling the Python
-    # packages (a stand-in py3compile), which would take most of the time there. Python
-    # compiles what it imports instead, and keeps it in the root.
-    debootstrap --arch=arm64 --variant=minbase --foreign --include="$packages" sid "$root" &&
-      mkdir -p "$root/usr/local/bin" &&
-      printf '#!/bin/sh\nexit 0\n' >"$root/usr/local/bin/py3compile" &&
-      chmod +x "$root/usr/local/bin/py3compile" &&
-      chroot "$root" /debootstrap/debootstrap --second-stage &&
-      rm "$root/usr/local/bin/py3compile"
-  } >"$root.log" 2>&1 || { tail -n 30 "$root.log"; exit 1; }
+  # The packages are configured under emulation; a stand-in py3compile, found first on the
+  # path, spares them the byte-compiling of every Python module, which would take most of the
+  # time. Python compiles what it imports instead, and keeps it in the root.
+  mkdir -p "$root/usr/local/bin"
+  printf '#!/bin/sh\nexit 0\n' >"$root/usr/local/bin/py3compile"
+  chmod +x "$root/usr/local/bin/py3compile"
+  debootstrap --arch=arm64 --variant=minbase --include="$packages" sid "$root" >"$root.log" 2>&1 ||
+    { tail -n 30 "$root.log"; exit 1; }
+  rm "$root/usr/local/bin/py3compile"
   echo "$packages" >"$ready"
   echo "aarch64: bootstrapped in $((SECONDS - start)) s"
 else
