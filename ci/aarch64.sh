@@ -22,6 +22,7 @@ root=${VENTAROXI_ARM64_ROOT:-/var/cache/ventaroxi/arm64}
 packages=python3.14-dev,python3-numpy,python3-pytest,python3-hypothesis
 ready=$root/.ventaroxi-ready # written last: a root without it is an unfinished bootstrap
 share=${VENTAROXI_UNIT_SHARE:-0.05}
+layout_examples=${VENTAROXI_LAYOUT_EXAMPLES:-30} # of 300 random views; each class has its own test
 if (($# == 0)); then
   set -- tests/test_isentropic.py tests/test_mass_flow.py tests/test_normal_shock.py \
     tests/test_flow_inverses.py tests/test_shock_inverses.py tests/test_array_layout.py \
@@ -125,7 +126,8 @@ grep -hE 'mismatches|agree|targets|passed' "$build/meson-logs/testlog.txt" || tr
 
 # shellcheck disable=SC2016 # expanded inside the chroot
 chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 \
-  HYPOTHESIS_STORAGE_DIRECTORY=/tmp/hypothesis PYTHONPATH=/tmp/build /bin/sh -euc '
+  HYPOTHESIS_STORAGE_DIRECTORY=/tmp/hypothesis PYTHONPATH=/tmp/build \
+  VENTAROXI_LAYOUT_EXAMPLES="$layout_examples" /bin/sh -euc '
     cd /src
     python3.14 -c "import platform, sys, numpy, ventaroxi; print(platform.machine(), \"CPython\", sys.version.split()[0], \"NumPy\", numpy.__version__, ventaroxi.__file__)"
     python3.14 -m pytest -p no:cacheprovider "$@"
