@@ -266,7 +266,7 @@ def environment():
 def print_report(result, goals):
     env = result["environment"]
     print(
-        f"kernel {env['kernel']} (from /proc/cpuinfo), {env['cpu']}, commit {env['commit']}; "
+        f"kernel {env['kernel']} (the module's choice in this process), {env['cpu']}, commit {env['commit']}; "
         "ratios are ventaroxi's time over the reference's, ~ marks an extrapolation"
     )
     if result["rows"]:
@@ -310,9 +310,10 @@ def main():
     )
 
     machine = environment()  # before measuring: the commit that is measured
-    isa = module_kernel() if options.harness_isa == "module" else "baseline"
+    isa = machine["kernel"] if options.harness_isa == "module" else "baseline"
     print(
-        f"kernel: {module_kernel()} (from /proc/cpuinfo); harness built for {isa}", file=sys.stderr
+        f"kernel: {machine['kernel']} (the module's choice in this process); harness built for {isa}",
+        file=sys.stderr,
     )
     harness = run_harness(isa, options.quick)
     checks = harness_checks(harness, all_cases())

@@ -5,32 +5,67 @@ literal area-ratio search against the kernel on the same targets."""
 import json
 import os
 import pathlib
+import platform
 import subprocess
 import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 RELATIONS = ROOT / "src" / "relations"
 FLAGS = ["-std=c++20", "-O3", "-ffp-contract=off", "-fno-math-errno", "-Wall", "-Wextra"]
-ISA_FLAGS = {"avx2": ["-mavx2", "-mfma", "-DVENTAROXI_ISA=avx2"], "baseline": []}
-# The C library chooses its scalar pow by the same processor features as the module chooses
-# its kernels; the baseline kernels are compared with the baseline pow.
-ISA_ENVIRONMENT = {"avx2": {}, "baseline": {"GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2,-FMA"}}
-
-
-def cpu_flags():
-    try:
-        text = pathlib.Path("/proc/cpuinfo").read_text()
-    except OSError:
-        return set()
-    for line in text.splitlines():
-        if line.startswith("flags"):
-            return set(line.split(":", 1)[1].split())
-    return set()
+ISA_FLAGS = {
+    "avx2": ["-mavx2", "-mfma", "-DVENTAROXI_ISA=avx2"],
+    "baseline": [],
+    "per_element": ["-DVENTAROXI_ISA=per_element", "-DVENTAROXI_POW_PER_ELEMENT"],
+}
+# The baseline kernels reproduce the C library's non-fused pow, which GLIBC_TUNABLES selects
+# by masking FMA and AVX2 from it; the others are compared with the pow this process gets.
+ISA_ENVIRONMENT = {
+    "avx2": {},
+    "baseline": {"GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2,-FMA"},
+    "per_element": {},
+}
 
 
 def module_kernel():
-    """The kernel set the module picks on this processor: AVX2+FMA when both are present."""
-    return "avx2" if {"avx2", "fma"} <= cpu_flags() else "baseline"
+    """The kernel set the module chooses in a process like this one: the widest that the
+    processor runs and whose power gives the bits of this process's pow, or per_element.
+    The choice is the module's own code (src/relations/power_choice.cpp), built into
+    power_choice_test with the power of each kernel set, and run here."""
+    candidates = {"baseline": []}
+    if platform.machine() == "x86_64":  # built on any x86-64, run only where it can run
+        candidates["avx2"] = ["-mavx2", "-mfma"]
+    with tempfile.TemporaryDirectory() as build:
+        # The unit test also links the two variants at baseline instructions.
+        candidates |= {
+            "test_fused": ["-DVENTAROXI_POW_FUSED=1"],
+            "test_unfused": ["-DVENTAROXI_POW_FUSED=0"],
+        }
+        objects = []
+        for name, flags in candidates.items():
+            obj = pathlib.Path(build) / f"{name}.o"
+            subprocess.run(
+                [
+                    "c++",
+                    *FLAGS,
+                    *flags,
+                    f"-DVENTAROXI_ISA={name}",
+                    "-c",
+                    str(RELATIONS / "power_candidate.cpp"),
+                    "-o",
+                    str(obj),
+                ],
+                check=True,
+            )
+            objects.append(str(obj))
+        binary = pathlib.Path(build) / "power_choice_test"
+        sources = ["power_choice_test.cpp", "power_choice.cpp", "power_tables.cpp"]
+        subprocess.run(
+            ["c++", *FLAGS, *[str(RELATIONS / s) for s in sources], *objects, "-o", str(binary)],
+            check=True,
+        )
+        return subprocess.run(
+            [str(binary), "--which"], check=True, capture_output=True, text=True
+        ).stdout.strip()
 
 
 def run_harness(isa, quick):

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The module's reliability, measured from a clean slate:
-#   full        the whole suite at full workloads (argument fuzzing, reference leaks, threads);
+#   full        the whole suite at full workloads (argument fuzzing, the hostile caller,
+#               reference leaks, threads, the process pow under each GLIBC_TUNABLES mask);
 #   sanitizers  the module built with AddressSanitizer and UndefinedBehaviorSanitizer, the whole
 #               suite run on it, and the C++ unit tests built and run the same way;
 #   valgrind    memcheck on the tests that reach every function and every array layout;
@@ -61,7 +62,8 @@ run_full() {
   test_venv release
   local start=$SECONDS
   suite full env VENTAROXI_FUZZ_EXAMPLES=20000 VENTAROXI_LEAK_CALLS=10000 \
-    VENTAROXI_THREAD_SECONDS=5 VENTAROXI_FIGURES="$figures" \
+    VENTAROXI_THREAD_SECONDS=5 VENTAROXI_HOSTILE_CALLS=40000 VENTAROXI_POW_EVERY_COMBINATION=1 \
+    VENTAROXI_FIGURES="$figures" \
     "$work/release/bin/python" -m pytest -p no:cacheprovider -q
   # Hypothesis stops at the first counterexample, so a failed fuzz test is one mismatch.
   figure fuzz_mismatches "$(grep -cE '^(FAILED|ERROR) tests/test_fuzz' "$work/full.log" || true)"
@@ -169,7 +171,15 @@ for run in "${runs[@]}"; do
   case $run in
     full) bounds+=("fuzz_examples >= 20000 fuzz examples run" "fuzz_mismatches == 0 fuzz mismatches"
       "references_leaked == 0 references leaked" "thread_mismatches == 0 thread mismatches"
-      "thread_calls > 0 calls made from threads" "failed_tests_full == 0 failed tests at full workloads") ;;
+      "thread_calls > 0 calls made from threads" "failed_tests_full == 0 failed tests at full workloads"
+      "hostile_calls >= 40000 hostile calls tried" "hostile_thread_calls > 0 calls while a thread changed the array"
+      "hostile_crashes == 0 hostile children that crashed"
+      "hostile_mismatches == 0 hostile calls against the rules"
+      "pow_differing_unmasked == 0 results unlike the process pow's, unmasked"
+      "pow_differing_no_FMA == 0 results unlike the process pow's, FMA masked"
+      "pow_differing_no_AVX2 == 0 results unlike the process pow's, AVX2 masked"
+      "pow_differing_no_AVX2_no_FMA == 0 results unlike the process pow's, AVX2 and FMA masked"
+      "pow_differing_perturbed == 0 results unlike a preloaded pow that no kernel set reproduces") ;;
     sanitizers) bounds+=("sanitizer_errors == 0 sanitizer errors"
       "failed_tests_sanitizers == 0 failed tests under the sanitizers"
       "failed_tests_sanitized_units == 0 failed C++ unit tests under the sanitizers") ;;

@@ -107,27 +107,16 @@ step_style() {
   must_fail "a line is laid out by hand" "$ruff" format --check --config pyproject.toml "$work/probe/nozzle.py"
 
   log "clang-format $("$clang_format" --version | grep -o '[0-9][0-9.]*' | head -1): layout of every C++ source of src/"
-  local pending differing=0 conforming=0 source
-  pending=$(grep -v '^#' ci/clang-format-pending.txt || true)
-  while read -r source; do
-    [[ -n $source && ! -e $source ]] && echo "note: $source is listed in ci/clang-format-pending.txt but no longer exists"
-  done <<<"$pending"
+  local differing=0 conforming=0 source
   while read -r source; do
     if "$clang_format" --dry-run -Werror "$source" 2>/dev/null; then
       conforming=$((conforming + 1))
-      if grep -qxF "$source" <<<"$pending"; then
-        die "$source now conforms: remove it from ci/clang-format-pending.txt"
-      fi
       continue
     fi
     "$clang_format" "$source" | diff -u "$source" --label "$source" - --label "$source (clang-format)" || true
-    if grep -qxF "$source" <<<"$pending"; then
-      echo "(listed in ci/clang-format-pending.txt: reported, not failed)"
-    else
-      differing=$((differing + 1))
-    fi
+    differing=$((differing + 1))
   done < <(git ls-files 'src/*.cpp' 'src/*.hpp' 'src/*.h')
-  echo "clang-format: $conforming sources conform, $(grep -c . <<<"$pending") pending, $differing differ"
+  echo "clang-format: $conforming sources conform, $differing differ"
   ((differing == 0)) || die "$differing C++ sources differ from .clang-format (diffs above)"
   # A conforming file with one badly laid-out line.
   plant src/relations/rejected.hpp "$work/probe/rejected.hpp" \

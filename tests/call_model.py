@@ -240,6 +240,22 @@ def _convert_sup(obj):
         raise _named("sup", error) from None
 
 
+def judged_again(function, array, ga, sup):
+    """The outcome for an array that passed the first conversion, judged once more after the
+    conversions of `ga` and `sup`, whose code (a `__float__`, a truth slot, another thread)
+    may have changed it: the array rule applied to the array as it stands then, with the
+    same error the first conversion would give; otherwise the computation over the array
+    as it is then."""
+    signature = SIGNATURES[function]
+    try:
+        _convert_array(array, signature.parameters[0], signature)
+    except _Failure as failure:
+        return failure.outcome
+    if np.ndarray.ndim.__get__(array) > 32:
+        return DimensionFault()
+    return Computes(array, ga, sup)
+
+
 def predict(function, positional, keywords):
     """The outcome of `function(*positional, **dict(keywords))`; `keywords` is a sequence of
     (name, value) pairs in the order of the call's keyword-name tuple."""

@@ -36,6 +36,17 @@ def evaluate(function, values, *rest):
     return getattr(ventaroxi, function)(np.array(values, dtype=np.float64), *rest).tolist()
 
 
+def c_order_strides(shape):
+    """The byte strides of a C-ordered float64 array of this shape; all 0 when it is empty."""
+    if 0 in shape:
+        return (0,) * len(shape)
+    strides, stride = [], 8
+    for length in reversed(shape):
+        strides.append(stride)
+        stride *= length
+    return tuple(reversed(strides))
+
+
 def child_environment():
     """This process's environment, with a path on which a child finds the same ventaroxi."""
     return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))

@@ -10,7 +10,7 @@ from numpy.lib.stride_tricks import as_strided
 
 import ventaroxi as vx
 
-from support import workload
+from support import c_order_strides, workload
 
 GA = 1.4
 
@@ -23,16 +23,6 @@ def relation(values):
 def expected_values(view):
     flat = np.ascontiguousarray(view).reshape(-1)
     return relation(flat).reshape(view.shape)
-
-
-def c_order_strides(shape):
-    if 0 in shape:
-        return (0,) * len(shape)
-    strides, stride = [], 8
-    for length in reversed(shape):
-        strides.append(stride)
-        stride *= length
-    return tuple(reversed(strides))
 
 
 def checksum(array):

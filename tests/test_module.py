@@ -2,7 +2,10 @@
 
 import importlib
 import inspect
+import pathlib
+import re
 import sys
+from importlib import metadata
 
 import pytest
 
@@ -167,3 +170,21 @@ def test_numpy_table_comes_from_the_package_of_its_major_version():
     assert result.returncode == 0, result.stderr
     major, from_core = result.stdout.split()
     assert from_core == str(int(major) >= 2)
+
+
+def test_installed_version_is_the_one_meson_build_declares():
+    """pyproject.toml leaves the version to meson.build; the wheel's metadata carries it."""
+    try:
+        distribution = metadata.distribution("ventaroxi")
+    except metadata.PackageNotFoundError:
+        pytest.skip("ventaroxi is imported from a build directory, not installed")
+    imported = pathlib.Path(vx.__file__).resolve()
+    if not any(
+        pathlib.Path(distribution.locate_file(f)).resolve() == imported
+        for f in distribution.files or []
+    ):
+        pytest.skip("the installed ventaroxi is not the one imported")
+    meson_build = (pathlib.Path(__file__).resolve().parent.parent / "meson.build").read_text()
+    declared = re.search(r"^  version: '([^']+)',$", meson_build, re.MULTILINE)
+    assert declared, "meson.build's project() has no version"
+    assert distribution.version == declared.group(1)

@@ -111,6 +111,7 @@ bool raise_missing_arguments(const CallSignature& signature,
                             parameter_list(signature, parameters));
 }
 
+// Frozen text, 'PyArray<T, D>' included: callers match it (ARCHITECTURE.md).
 bool raise_array_conversion(const char* parameter, PyObject* object)
 {
     raise_type_error("'" + qualified_type_name(object) +
@@ -118,6 +119,7 @@ bool raise_array_conversion(const char* parameter, PyObject* object)
     return name_argument_in_error(parameter);
 }
 
+// Frozen text, 'PyBool' included: callers match it (ARCHITECTURE.md).
 bool raise_bool_conversion(PyObject* object)
 {
     raise_type_error("'" + qualified_type_name(object) +

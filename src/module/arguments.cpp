@@ -2,6 +2,7 @@
 
 #include "argument_errors.hpp"
 #include "numpy_api.hpp"
+#include "panic.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -55,11 +56,38 @@ std::ptrdiff_t find_parameter(std::size_t function, PyObject* keyword)
     return raise_missing_arguments(signature, missing);
 }
 
-bool is_float64(PyArrayObject* array)
+bool is_float64(PyArray_Descr* descriptor)
 {
-    PyArray_Descr* descriptor = PyArray_DESCR(array);
     PyArray_Descr* float64 = numpy_api::float64();
     return descriptor == float64 || PyArray_EquivTypes(descriptor, float64);
+}
+
+// Whether the array is one the function accepts, as it stands when the check ends. NumPy
+// may allocate while it decides that two descriptors are equivalent (it creates and caches
+// the cast between them), a collection may then run finalisers, and one of them may give
+// the array another dtype: so the verdict holds only if the array still has the descriptor
+// that was checked, and the check starts again if not.
+bool qualifies(PyArrayObject* array, ArrayRank rank)
+{
+    constexpr int attempts = 4;  // a finaliser runs once; more changes than this are refused
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        PyArray_Descr* descriptor = PyArray_DESCR(array);
+        // Held, so that a finaliser that replaces it cannot free it while NumPy reads it.
+        const PyRef held = PyRef::borrow(reinterpret_cast<PyObject*>(descriptor));
+        if (!is_float64(descriptor)) {
+            return false;
+        }
+        if (PyArray_DESCR(array) == descriptor) {
+            return rank == ArrayRank::any || PyArray_NDIM(array) == 1;
+        }
+    }
+    return false;
+}
+
+[[gnu::cold]] bool raise_too_many_dimensions()
+{
+    raise_panic("arrays with more than 32 dimensions are not supported");
+    return false;
 }
 
 // NumPy's boolean scalar type is recognised by name, as `numpy.bool_` (NumPy 1) or
@@ -177,12 +205,33 @@ PyRef convert_array(PyObject* object, const char* parameter, ArrayRank rank)
         raise_array_conversion(parameter, object);
         return {};
     }
-    auto* array = reinterpret_cast<PyArrayObject*>(object);
-    if ((rank == ArrayRank::exactly_one && PyArray_NDIM(array) != 1) || !is_float64(array)) {
+    if (!qualifies(reinterpret_cast<PyArrayObject*>(object), rank)) {
         raise_array_conversion(parameter, object);
         return {};
     }
     return PyRef::borrow(object);
+}
+
+bool describe_array(PyObject* object, const char* parameter, ArrayRank rank,
+                    ArrayDescription& description)
+{
+    // An ndarray stays one (its class can only be set to another ndarray class), but the
+    // test costs nothing and keeps this check whole on its own.
+    auto* array = reinterpret_cast<PyArrayObject*>(object);
+    if (!PyArray_Check(object) || !qualifies(array, rank)) {
+        return raise_array_conversion(parameter, object);
+    }
+    // From the verdict to here nothing runs: the macros read the array's fields, and the
+    // reference qualifies() held on the descriptor was dropped while the array held another.
+    const int ndim = PyArray_NDIM(array);
+    if (ndim > max_dimensions) {
+        return raise_too_many_dimensions();
+    }
+    description.ndim = ndim;
+    std::copy_n(PyArray_DIMS(array), ndim, description.shape.begin());
+    std::copy_n(PyArray_STRIDES(array), ndim, description.strides.begin());
+    description.data = PyArray_BYTES(array);
+    return true;
 }
 
 bool convert_ga(PyObject* object, double& ga)

@@ -24,6 +24,14 @@ using ArgumentSlots = std::array<PyObject*, max_parameters>;
 // new reference; otherwise nullptr with the error set.
 PyRef convert_array(PyObject* object, const char* parameter, ArrayRank rank);
 
+// The array once more, at the point of use: called after the last conversion that can run
+// Python code, it checks the array as convert_array does (raising the same TypeError) and
+// copies out its description. Nothing from here to the end of the element loop can run
+// Python code or let another thread run, so the loop reads the array as it was checked.
+// An array of more than 32 dimensions raises PanicException.
+[[nodiscard]] bool describe_array(PyObject* object, const char* parameter, ArrayRank rank,
+                                  ArrayDescription& description);
+
 // `ga`: whatever the interpreter's float conversion gives.
 [[nodiscard]] bool convert_ga(PyObject* object, double& ga);
 

@@ -1,18 +1,16 @@
 #include "array_map.hpp"
 
+#include "strided_walk.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <numeric>
 
 namespace ventaroxi {
 namespace {
 
 constexpr std::ptrdiff_t element_size = sizeof(double);
-// Elements gathered per kernel call on the strided path: small enough for the stack and
-// the first-level cache, long enough that the call costs nothing per element.
-constexpr std::size_t staging_length = 512;
 
 std::size_t element_count(const StridedView& view)
 {
@@ -77,45 +75,6 @@ std::ptrdiff_t offset_of_first_element(const StridedView& view)
         }
     }
     return offset;
-}
-
-// Visits the elements in row-major index order, gathering them into a small aligned
-// buffer so that the kernel always sees contiguous runs.
-void map_strided(const StridedView& view, RunKernel kernel, double* out)
-{
-    alignas(64) double staging[staging_length];
-    std::size_t filled = 0;
-    std::array<std::ptrdiff_t, max_dimensions> index{};
-    const int inner = view.ndim - 1;
-    const std::ptrdiff_t inner_length = view.shape[inner];
-    const std::ptrdiff_t inner_stride = view.strides[inner];
-    const char* row = view.data;
-    for (;;) {
-        const char* element = row;
-        for (std::ptrdiff_t i = 0; i < inner_length; ++i, element += inner_stride) {
-            std::memcpy(&staging[filled], element, sizeof(double));
-            if (++filled == staging_length) {
-                kernel.apply(kernel.relation, staging, out, filled);
-                out += filled;
-                filled = 0;
-            }
-        }
-        int axis = inner - 1;
-        for (; axis >= 0; --axis) {
-            row += view.strides[axis];
-            if (++index[axis] < view.shape[axis]) {
-                break;
-            }
-            row -= view.strides[axis] * view.shape[axis];
-            index[axis] = 0;
-        }
-        if (axis < 0) {
-            break;
-        }
-    }
-    if (filled != 0) {
-        kernel.apply(kernel.relation, staging, out, filled);
-    }
 }
 
 void map_block(const char* lowest, std::size_t count, RunKernel kernel, double* out)

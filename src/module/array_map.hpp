@@ -22,6 +22,18 @@ struct StridedView {
     const char* data;
 };
 
+// What the engine is given of an input array: its description, copied out of the array
+// object at the point of use (see describe_array), so that nothing the engine or the
+// wrapping of the result reads belongs to the array object itself.
+struct ArrayDescription {
+    int ndim = 0;
+    std::array<std::ptrdiff_t, max_dimensions> shape{};
+    std::array<std::ptrdiff_t, max_dimensions> strides{};
+    const char* data = nullptr;
+
+    StridedView view() const { return {ndim, shape.data(), strides.data(), data}; }
+};
+
 // The results, and where element (0, ..., 0) and each axis lie in the buffer.
 struct MappedResult {
     ResultBuffer buffer;

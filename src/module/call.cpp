@@ -34,7 +34,14 @@ PyObject* call_unguarded(std::size_t function, PyObject* const* args, Py_ssize_t
     if (converts_sup && !convert_sup(sup_argument, sup)) {
         return nullptr;
     }
-    return active_evaluators()[function](array.get(), ga, sup);
+    // The conversions of ga and sup may have run Python code (__float__, __index__, a
+    // truth slot, finalisers, other threads), which may have changed or resized the array
+    // since it was converted: it is checked again and described only now.
+    ArrayDescription input;
+    if (!describe_array(array.get(), spec.signature.parameter_names[0], spec.rank, input)) {
+        return nullptr;
+    }
+    return active_evaluators()[function](input, ga, sup);
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ enum class SupRule : unsigned char {
 
 enum class ArrayRank : unsigned char { exactly_one, any };
 
-// Maps the function's relation over a converted float64 array into a new array.
-using Evaluate = PyObject* (*)(PyObject* array, double ga, bool sup);
+// Maps the function's relation over a described float64 array into a new array.
+using Evaluate = PyObject* (*)(const ArrayDescription& input, double ga, bool sup);
 
 struct FunctionSpec {
     CallSignature signature;

@@ -25,6 +25,8 @@ PyObject* panic_exception_class()
     if (PyObject* created = panic_class.load(std::memory_order_acquire)) {
         return created;
     }
+    // Frozen: the name, and BaseException as the base, so that `except Exception` does not
+    // swallow a fault (ARCHITECTURE.md).
     PyObject* created = PyErr_NewExceptionWithDoc(
         "ventaroxi.PanicException",
         "An internal fault of ventaroxi, raised at the interpreter boundary.", PyExc_BaseException,

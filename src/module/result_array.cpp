@@ -1,4 +1,4 @@
-// Reads an input array's layout, runs the engine, and wraps the results as a new ndarray.
+// Runs the engine over a described input and wraps the results as a new ndarray.
 #include "array_map.hpp"
 #include "evaluate.hpp"
 #include "numpy_api.hpp"
@@ -15,11 +15,6 @@ static_assert(std::is_same_v<npy_intp, std::ptrdiff_t>, "NumPy's sizes are read 
 // An empty result has no buffer, yet NumPy must be given a data pointer, or it would
 // allocate and own memory of its own.
 alignas(64) double empty_result_storage;
-
-[[gnu::cold]] PyObject* raise_too_many_dimensions()
-{
-    return raise_panic("arrays with more than 32 dimensions are not supported");
-}
 
 [[gnu::cold]] PyObject* raise_array_creation_failure()
 {
@@ -59,14 +54,11 @@ PyObject* wrap_result(const StridedView& view, MappedResult& result)
 
 }  // namespace
 
-PyObject* map_to_new_array(PyObject* array, RunKernel kernel)
+PyObject* map_to_new_array(const ArrayDescription& input, RunKernel kernel)
 {
-    auto* input = reinterpret_cast<PyArrayObject*>(array);
-    const int ndim = PyArray_NDIM(input);
-    if (ndim > max_dimensions) {
-        return raise_too_many_dimensions();
-    }
-    const StridedView view{ndim, PyArray_DIMS(input), PyArray_STRIDES(input), PyArray_BYTES(input)};
+    // The result array is created from this copy of the shape: creating it allocates, a
+    // collection may run finalisers then, and one of them may reshape the input.
+    const StridedView view = input.view();
     MappedResult result;
     if (!map_elements(view, kernel, result)) {
         return PyErr_NoMemory();

@@ -16,7 +16,11 @@ void slice_container_dealloc(PyObject* self)
 {
     PyTypeObject* type = Py_TYPE(self);
     const OwnedStorage& storage = reinterpret_cast<SliceContainer*>(self)->storage;
-    storage.release(storage.data, storage.length, storage.capacity);
+    // Only new_slice_container makes instances, and always with storage; an instance made
+    // some other way would hold none, and must still go quietly.
+    if (storage.release != nullptr) {
+        storage.release(storage.data, storage.length, storage.capacity);
+    }
     PyBaseObject_Type.tp_free(self);
     Py_DECREF(type);  // instances of a heap type hold a reference to it
 }
@@ -28,12 +32,16 @@ PyType_Slot slice_container_slots[] = {
     {0, nullptr},
 };
 
-// The dotted name puts the class in `builtins`, as its __module__ reports.
+// The dotted name puts the class in `builtins`, as its __module__ reports. Frozen: callers
+// check the type of a result's base by this name (ARCHITECTURE.md). Closed to Python: no
+// instances from Python (no tp_new, and object.__new__ refuses a type whose tp_new is not
+// its own), no attribute of the type can be set or deleted (so no __new__ can be given to
+// it), and no subclass (no Py_TPFLAGS_BASETYPE).
 PyType_Spec slice_container_spec = {
     "builtins.PySliceContainer",
     sizeof(SliceContainer),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
     slice_container_slots,
 };
 

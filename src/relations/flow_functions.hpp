@@ -1,6 +1,6 @@
 // Mass-flow functions and area ratio of a perfect gas, from Mach number.
 //
-// All three share q = 1 + (ga - 1)/2 Ma^2, formed as (Ma*Ma)*c + 1 like the isentropic
+// All three share q = 1 + (ga - 1)/2 Ma^2, formed as (Ma*Ma)*k + 1, k = (ga - 1)/2, like the isentropic
 // ratios, so a Mach number gives the same q in every relation. None tests its input: the
 // subsonic and supersonic sides go through the same steps, and out-of-range values give
 // what the arithmetic gives.
@@ -17,13 +17,13 @@ inline namespace VENTAROXI_ISA {
 // ga < 1 gives NaN everywhere, ga = 1 gives +-inf. Accuracy: that of pow, then two
 // rounded multiplications.
 struct mcpTo_APo_from_Ma {
-    double c;
     double k;
+    double D;
     double e;
 
     explicit mcpTo_APo_from_Ma(double ga)
-        : c(0.5 * (ga - 1)),
-          k(ga / sqrt(ga - 1)),
+        : k(0.5 * (ga - 1)),
+          D(ga / sqrt(ga - 1)),
           // Halving and negation are exact, so ga + 1, ga - 1 and the quotient are each
           // rounded once.
           e(((ga + 1) * (-0.5)) / (ga - 1))
@@ -33,9 +33,9 @@ struct mcpTo_APo_from_Ma {
     template <class Real>
     Real operator()(Real Ma) const
     {
-        const Real stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real stagnation_ratio = (Ma * Ma) * k + 1;
         const Real power = pow(stagnation_ratio, e);
-        return (k * Ma) * power;
+        return (D * Ma) * power;
     }
 };
 
@@ -43,16 +43,16 @@ struct mcpTo_APo_from_Ma {
 // Any Ma; |Ma| = inf and Ma^2 overflowing give +-inf; ga < 1 gives NaN everywhere.
 // Exact to the last bit of the steps below (no library call).
 struct mcpTo_AP_from_Ma {
-    double c;
     double k;
+    double D;
 
-    explicit mcpTo_AP_from_Ma(double ga) : c((ga - 1) * 0.5), k(ga / sqrt(ga - 1)) {}
+    explicit mcpTo_AP_from_Ma(double ga) : k((ga - 1) * 0.5), D(ga / sqrt(ga - 1)) {}
 
     template <class Real>
     Real operator()(Real Ma) const
     {
-        const Real stagnation_ratio = (Ma * Ma) * c + 1;
-        return sqrt(stagnation_ratio) * (k * Ma);
+        const Real stagnation_ratio = (Ma * Ma) * k + 1;
+        return sqrt(stagnation_ratio) * (D * Ma);
     }
 };
 
@@ -61,12 +61,12 @@ struct mcpTo_AP_from_Ma {
 // +-inf. Ma = 1 gives exactly 1: q and (ga + 1)/2 are then the same double.
 // Accuracy: that of pow, then one rounded multiplication.
 struct A_Acrit_from_Ma {
-    double c;
+    double k;
     double h;
     double e;
 
     explicit A_Acrit_from_Ma(double ga)
-        : c((ga - 1) * 0.5), h((ga + 1) * 0.5), e(((ga + 1) * 0.5) / (ga - 1))
+        : k((ga - 1) * 0.5), h((ga + 1) * 0.5), e(((ga + 1) * 0.5) / (ga - 1))
     {
     }
 
@@ -76,7 +76,7 @@ struct A_Acrit_from_Ma {
         // The power is multiplied by the reciprocal, not divided by Ma: this fixes the
         // last bit, and the inverse evaluates the same steps.
         const Real reciprocal = 1 / Ma;
-        const Real stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real stagnation_ratio = (Ma * Ma) * k + 1;
         const Real base = stagnation_ratio / h;
         const Real power = pow(base, e);
         return reciprocal * power;

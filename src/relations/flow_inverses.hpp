@@ -28,7 +28,7 @@ struct Ma_from_mcpTo_APo {
     double D;
     double k;
     double h;
-    double p;
+    double e;
     double choking_maximum;
     double start;
 
@@ -36,8 +36,11 @@ struct Ma_from_mcpTo_APo {
         : D(ga / sqrt(ga - 1)),
           k((ga - 1) * 0.5),
           h((ga + 1) * 0.5),
-          p(((ga + 1) / (ga - 1)) * (-0.5)),
-          choking_maximum(pow(1 + k, p) * D),
+          // The quotient is rounded before it is halved, where mcpTo_APo_from_Ma halves
+          // first: halving is exact on either side of the one rounded division, so both
+          // give the same double, and the residual retraces the forward relation's bits.
+          e(((ga + 1) / (ga - 1)) * (-0.5)),
+          choking_maximum(pow(1 + k, e) * D),
           start(sup ? 1.5 : 0.5)
     {
     }
@@ -48,7 +51,7 @@ struct Ma_from_mcpTo_APo {
     {
         const Real square = x * x;
         const Real base = k * square + 1;
-        const Real power = pow(base, p);
+        const Real power = pow(base, e);
         const Real m = (D * x) * power;
         const Real residual = m - t;
         const Real slope = ((1 - (square * h) / base) * m) / x;

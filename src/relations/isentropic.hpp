@@ -1,6 +1,6 @@
 // Isentropic stagnation-to-static ratios and velocity of a perfect gas, from Mach number.
 //
-// All four share q = 1 + (ga - 1)/2 Ma^2, formed as (Ma*Ma)*c + 1. The stagnation ratios
+// All four share q = 1 + (ga - 1)/2 Ma^2, formed as (Ma*Ma)*k + 1 with k = (ga - 1)/2. The stagnation ratios
 // are returned as reciprocals of the static-to-stagnation ratios, so that they and their
 // inverses go through the same roundings; this is visible in the last bit.
 #pragma once
@@ -14,14 +14,14 @@ inline namespace VENTAROXI_ISA {
 // Any Ma and ga; no element is tested. |Ma| = inf or Ma^2 overflowing gives +inf; NaN in,
 // NaN out. Exact to the last bit of the steps below (no library call).
 struct To_T_from_Ma {
-    double c;
+    double k;
 
-    explicit To_T_from_Ma(double ga) : c((ga - 1) * 0.5) {}
+    explicit To_T_from_Ma(double ga) : k((ga - 1) * 0.5) {}
 
     template <class Real>
     Real operator()(Real Ma) const
     {
-        const Real stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real stagnation_ratio = (Ma * Ma) * k + 1;
         const Real static_ratio = 1 / stagnation_ratio;
         return 1 / static_ratio;
     }
@@ -31,15 +31,15 @@ struct To_T_from_Ma {
 // Any Ma and ga; |Ma| = inf gives +inf; ga = 1 gives exactly 1 for finite Ma^2.
 // Accuracy: that of the math library's pow, then one rounded division.
 struct Po_P_from_Ma {
-    double c;
+    double k;
     double e;
 
-    explicit Po_P_from_Ma(double ga) : c((ga - 1) * 0.5), e(ga / (1 - ga)) {}
+    explicit Po_P_from_Ma(double ga) : k((ga - 1) * 0.5), e(ga / (1 - ga)) {}
 
     template <class Real>
     Real operator()(Real Ma) const
     {
-        const Real stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real stagnation_ratio = (Ma * Ma) * k + 1;
         const Real static_ratio = pow(stagnation_ratio, e);
         return 1 / static_ratio;
     }
@@ -48,15 +48,15 @@ struct Po_P_from_Ma {
 // rho_o/rho = (1 + (ga - 1)/2 Ma^2)^(1/(ga - 1)), as the reciprocal of q^(1/(1 - ga)).
 // Same domain, special values and accuracy as Po_P_from_Ma.
 struct rhoo_rho_from_Ma {
-    double c;
+    double k;
     double e;
 
-    explicit rhoo_rho_from_Ma(double ga) : c((ga - 1) * 0.5), e(1 / (1 - ga)) {}
+    explicit rhoo_rho_from_Ma(double ga) : k((ga - 1) * 0.5), e(1 / (1 - ga)) {}
 
     template <class Real>
     Real operator()(Real Ma) const
     {
-        const Real stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real stagnation_ratio = (Ma * Ma) * k + 1;
         const Real static_ratio = pow(stagnation_ratio, e);
         return 1 / static_ratio;
     }
@@ -67,14 +67,14 @@ struct rhoo_rho_from_Ma {
 // with the sign of Ma. Exact to the last bit of the steps below.
 struct V_cpTo_from_Ma {
     double s;
-    double c;
+    double k;
 
-    explicit V_cpTo_from_Ma(double ga) : s(sqrt(ga - 1)), c((ga - 1) * 0.5) {}
+    explicit V_cpTo_from_Ma(double ga) : s(sqrt(ga - 1)), k((ga - 1) * 0.5) {}
 
     template <class Real>
     Real operator()(Real Ma) const
     {
-        const Real stagnation_ratio = (Ma * Ma) * c + 1;
+        const Real stagnation_ratio = (Ma * Ma) * k + 1;
         // Multiplying by the reciprocal root, not dividing by the root, fixes the last bit.
         const Real reciprocal_root = 1 / sqrt(stagnation_ratio);
         return reciprocal_root * (s * Ma);

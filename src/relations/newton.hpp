@@ -7,6 +7,12 @@
 //
 // Both run at most newton_cap iterations from a fixed start, apply no bound or clamp to
 // the iterates, and never raise: a NaN anywhere ends the iteration as a failure.
+//
+// Two forms, not one with a switch, because each fixes its relations' results to the last
+// bit: the fixed loop lets the mass-flow inverses form residual and slope from shared
+// intermediates (one pow or one root per step), and its test on the stored change can differ by a
+// rounding from a test on the computed step, which moves the accept-or-fail decision of
+// an element that stops next to the tolerance.
 #pragma once
 
 #include "lanes.hpp"

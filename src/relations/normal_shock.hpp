@@ -10,22 +10,22 @@
 namespace ventaroxi::relations {
 inline namespace VENTAROXI_ISA {
 
-// Mach number behind the shock: sqrt((1 + c Ma^2)/(ga Ma^2 - c)), c = (ga - 1)/2.
-// Ma^2 < c/ga (|Ma| below about 0.378 for ga = 1.4) gives NaN; |Ma| = inf and Ma^2
-// overflowing give NaN (inf/inf) although the values tend to sqrt(c/ga). Exact to the
+// Mach number behind the shock: sqrt((1 + k Ma^2)/(ga Ma^2 - k)), k = (ga - 1)/2.
+// Ma^2 < k/ga (|Ma| below about 0.378 for ga = 1.4) gives NaN; |Ma| = inf and Ma^2
+// overflowing give NaN (inf/inf) although the values tend to sqrt(k/ga). Exact to the
 // last bit of the steps below (no library call).
 struct Mash_from_Ma {
-    double c;
+    double k;
     double ga;
 
-    explicit Mash_from_Ma(double ga_) : c((ga_ - 1) * 0.5), ga(ga_) {}
+    explicit Mash_from_Ma(double ga_) : k((ga_ - 1) * 0.5), ga(ga_) {}
 
     template <class Real>
     Real operator()(Real Ma) const
     {
         const Real square = Ma * Ma;
-        const Real numerator = c * square + 1;
-        const Real denominator = square * ga - c;
+        const Real numerator = k * square + 1;
+        const Real denominator = square * ga - k;
         // One root of the quotient, not a quotient of two roots.
         return sqrt(numerator / denominator);
     }
@@ -38,18 +38,19 @@ struct Mash_from_Ma {
 // |Ma| = inf and Ma^2 overflowing give +0; ga = 1 gives 1 at |Ma| = 1 and NaN elsewhere.
 // Accuracy: that of pow (twice), then two rounded operations.
 struct Posh_Po_from_Ma {
-    double A;
-    double B;
-    double C;
-    double E1;
-    double E2;
+    // u = pressure_coefficient Ma^2 - ratio_offset, v = density_coefficient/Ma^2 + ratio_offset.
+    double pressure_coefficient;  // 2 ga/(ga + 1)
+    double ratio_offset;          // (ga - 1)/(ga + 1)
+    double density_coefficient;   // 2/(ga + 1)
+    double density_exponent;      // ga/(ga - 1), the power of v
+    double pressure_exponent;     // 1/(ga - 1), the power of u
 
     explicit Posh_Po_from_Ma(double ga)
-        : A((ga + ga) / (ga + 1)),
-          B((ga - 1) / (ga + 1)),
-          C(2 / (ga + 1)),
-          E1(ga / (ga - 1)),
-          E2(1 / (ga - 1))
+        : pressure_coefficient((ga + ga) / (ga + 1)),
+          ratio_offset((ga - 1) / (ga + 1)),
+          density_coefficient(2 / (ga + 1)),
+          density_exponent(ga / (ga - 1)),
+          pressure_exponent(1 / (ga - 1))
     {
     }
 
@@ -57,9 +58,10 @@ struct Posh_Po_from_Ma {
     Real operator()(Real Ma) const
     {
         const Real square = Ma * Ma;
-        const Real pressure_ratio = A * square - B;
-        const Real density_ratio = C / square + B;
-        const Real product = pow(pressure_ratio, E2) * pow(density_ratio, E1);
+        const Real pressure_ratio = pressure_coefficient * square - ratio_offset;
+        const Real density_ratio = density_coefficient / square + ratio_offset;
+        const Real product =
+            pow(pressure_ratio, pressure_exponent) * pow(density_ratio, density_exponent);
         return 1 / product;
     }
 };

@@ -7,7 +7,8 @@
 // that the scalar `pow` gives, whatever its neighbours. Lanes that the scalar routine
 // treats as special cases (x not a positive normal number; |y| tiny, huge or not finite;
 // results near overflow or underflow; exponent arguments below 2^-54) are handed to the
-// scalar `pow` itself.
+// scalar `pow` itself. Compiled with VENTAROXI_POW_PER_ELEMENT, the power on lanes is the
+// scalar `pow` of each lane instead.
 #pragma once
 
 #include "lanes.hpp"
@@ -29,8 +30,12 @@ using SignedBits = std::int64_t __attribute__((vector_size(lane_count * sizeof(d
 inline Bits bits_of(Lanes x) { return __builtin_bit_cast(Bits, x); }
 inline Lanes double_of(Bits bits) { return __builtin_bit_cast(Lanes, bits); }
 
-// Whether this compilation reproduces the library's build for processors with FMA.
-#if defined(__FP_FAST_FMA)
+// Whether this compilation reproduces the library's build for processors with FMA: where the
+// processor fuses, unless VENTAROXI_POW_FUSED says otherwise (0 or 1; the tests build both
+// variants on any processor, the fused one then through the C library's exact fma).
+#if defined(VENTAROXI_POW_FUSED)
+inline constexpr bool fused_variant = VENTAROXI_POW_FUSED != 0;
+#elif defined(__FP_FAST_FMA)
 inline constexpr bool fused_variant = true;
 #else
 inline constexpr bool fused_variant = false;
@@ -227,6 +232,17 @@ inline Bits top12(Bits bits) { return bits >> 52; }
 
 }  // namespace power_detail
 
+#if defined(VENTAROXI_POW_PER_ELEMENT)
+// The kernel set for a platform whose pow no lane algorithm reproduces: the platform's pow,
+// one element at a time.
+inline Lanes pow(Lanes x, Lanes y)
+{
+    for (int lane = 0; lane < lane_count; ++lane) {
+        x[lane] = std::pow(x[lane], y[lane]);
+    }
+    return x;
+}
+#else
 inline Lanes pow(Lanes x, Lanes y)
 {
     using namespace power_detail;
@@ -267,6 +283,7 @@ inline Lanes pow(Lanes x, Lanes y)
     }
     return result;
 }
+#endif
 
 // Exponents are per-call constants; the lanes want them in every lane.
 inline Lanes pow(Lanes base, double exponent) { return pow(base, Lanes{} + exponent); }

@@ -14,30 +14,30 @@ namespace ventaroxi::relations {
 inline namespace VENTAROXI_ISA {
 
 // Mach number ahead of the shock from the Mach number behind it, solved from 0.5.
-// Mash(M) falls on M > sqrt(c/ga) and is its own inverse there, so a target in
-// (sqrt(c/ga), 1] has one root, Mash(t) >= 1, and from 0.5, below every root, the iterates
+// Mash(M) falls on M > sqrt(k/ga) and is its own inverse there, so a target in
+// (sqrt(k/ga), 1] has one root, Mash(t) >= 1, and from 0.5, below every root, the iterates
 // rise steadily to it. t > 1 (+inf included) gives NaN without iterating; t below
-// sqrt(c/ga) (0, negatives, -inf), NaN, and every target when ga >= 2 (0.5 then lies at
+// sqrt(k/ga) (0, negatives, -inf), NaN, and every target when ga >= 2 (0.5 then lies at
 // or below the pole) give NaN. t = 1 converges to 1 within the last bits.
 // Accuracy: about 1e-12 relative for M from 1 to 10 and ga from 1.1 to 1.67.
 struct Ma_from_Mash {
     Mash_from_Ma forward;
-    double c;
+    double k;
     double ga;
-    double scaled_square;  // (ga + 1)^2 times the double nearest -1/sqrt(2)
+    double scaled_square;  // (ga + 1)^2; the slope multiplies it by M, then by minus_root_half
 
     explicit Ma_from_Mash(double ga_)
-        : forward(ga_), c((ga_ - 1) * 0.5), ga(ga_), scaled_square((ga_ + 1) * (ga_ + 1))
+        : forward(ga_), k((ga_ - 1) * 0.5), ga(ga_), scaled_square((ga_ + 1) * (ga_ + 1))
     {
     }
 
     template <class Real>
     Real slope(Real M) const
     {
-        // dMash/dM = -M (ga + 1)^2/(4 (ga M^2 - c)^(3/2) sqrt(1 + c M^2)), with
-        // 2 (ga M^2 - c) formed as (2 M^2 - 1) ga + 1 and its root cubed.
+        // dMash/dM = -M (ga + 1)^2/(4 (ga M^2 - k)^(3/2) sqrt(1 + k M^2)), with
+        // 2 (ga M^2 - k) formed as (2 M^2 - 1) ga + 1 and its root cubed.
         const Real square = M * M;
-        const Real N = c * square + 1;
+        const Real N = k * square + 1;
         const Real S = sqrt(((square + square) - 1) * ga + 1);
         const Real A = (scaled_square * M) * minus_root_half;
         return (1 / ((S * S) * S)) * ((1 / sqrt(N)) * A);
@@ -77,19 +77,19 @@ struct Ma_from_Mash {
 // Accuracy: about 2e-11 relative for M from 1.05 to 10 and ga from 1.1 to 1.67.
 struct Ma_from_Posh_Po {
     Posh_Po_from_Ma forward;
-    double c;
+    double k;
     double ga;
     double ga_plus_one;
-    double pressure_exponent;  // 1/(ga - 1)
-    double density_exponent;   // -ga/(ga - 1)
+    double X_exponent;  // 1/(ga - 1)
+    double Y_exponent;  // -ga/(ga - 1)
 
     explicit Ma_from_Posh_Po(double ga_)
         : forward(ga_),
-          c((ga_ - 1) * 0.5),
+          k((ga_ - 1) * 0.5),
           ga(ga_),
           ga_plus_one(ga_ + 1),
-          pressure_exponent(1 / (ga_ - 1)),
-          density_exponent((-ga_) / (ga_ - 1))
+          X_exponent(1 / (ga_ - 1)),
+          Y_exponent((-ga_) / (ga_ - 1))
     {
     }
 
@@ -97,13 +97,14 @@ struct Ma_from_Posh_Po {
     Real slope(Real M) const
     {
         // dPosh_Po/dM = -ga M (M^2 - 1)^2/Q^2 X^(1/(ga - 1)) Y^(-ga/(ga - 1)), with
-        // Q = 1 + c M^2, X = (ga + 1) M^2/(2 Q) and Y the static pressure ratio.
+        // Q = 1 + k M^2, X = (ga + 1) M^2/(2 Q) and Y the static pressure ratio.
         const Real square = M * M;
         const Real excess = square - 1;
-        const Real Q = c * square + 1;
+        const Real Q = k * square + 1;
         const Real P = (((-excess) * excess) * (M * ga)) / (Q * Q);
-        const Real X = pow(((square * ga_plus_one) / Q) * 0.5, pressure_exponent);
-        const Real Y = pow(square * forward.A - forward.B, density_exponent);
+        const Real X = pow(((square * ga_plus_one) / Q) * 0.5, X_exponent);
+        const Real Y =
+            pow(square * forward.pressure_coefficient - forward.ratio_offset, Y_exponent);
         return (P * X) * Y;
     }
 
