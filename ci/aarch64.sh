@@ -122,7 +122,12 @@ grep -E 'C\+\+ compiler for the host machine|Run-time dependency' "$tools/setup.
 ninja -C "$build"
 echo "aarch64: module built in $((SECONDS - start)) s"
 VENTAROXI_UNIT_SHARE=$share meson test -C "$build" --print-errorlogs
-grep -hE 'mismatches|agree|targets|passed' "$build/meson-logs/testlog.txt" || true
+grep -hE 'mismatches|agree|targets|passed|chosen|aarch64' "$build/meson-logs/testlog.txt" || true
+# The kernel set the module takes here, by the same check of the root's pow; power_choice_test
+# (above) has also checked that it is the fused variant, as glibc's aarch64 pow is.
+chosen=$("$tools/in-root" "$build/power_choice_test" --which)
+echo "aarch64: kernel set chosen by the root's pow: $chosen"
+[[ $chosen == baseline ]] || { echo "aarch64: the lanes were not chosen" >&2; exit 1; }
 
 # shellcheck disable=SC2016 # expanded inside the chroot
 chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 \
