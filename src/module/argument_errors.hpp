@@ -2,7 +2,8 @@
 // that well-formed calls take; each sets the exception and returns false.
 #pragma once
 
-#include "function_table.hpp"
+#include "python.hpp"
+#include "signatures.hpp"
 
 #include <cstddef>
 #include <span>

@@ -1,8 +1,10 @@
 // Matching a fast call's arguments to a function's parameters, and converting them.
 #pragma once
 
-#include "function_table.hpp"
+#include "array_map.hpp"
 #include "py_ref.hpp"
+#include "python.hpp"
+#include "signatures.hpp"
 
 #include <array>
 

@@ -3,7 +3,7 @@
 // RunKernel that turns a contiguous run of inputs into a contiguous run of results.
 #pragma once
 
-#include "../relations/run.hpp"
+#include "../relations/run_kernel.hpp"
 #include "result_buffer.hpp"
 
 #include <array>

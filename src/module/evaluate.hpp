@@ -2,17 +2,11 @@
 #pragma once
 
 #include "../relations/run.hpp"
-#include "array_map.hpp"
-#include "python.hpp"
+#include "result_array.hpp"
 
 #include <type_traits>
 
 namespace ventaroxi {
-
-// Maps `kernel` over every element of the described float64 array and returns the new
-// result array, or nullptr with MemoryError or PanicException set.
-PyObject* map_to_new_array(const ArrayDescription& input, RunKernel kernel);
-
 inline namespace VENTAROXI_ISA {
 
 // The relation's constructor forms its per-call constants once; the engine then applies

@@ -1,8 +1,8 @@
 // Module creation: single-phase initialisation, once per process, in one interpreter.
 #include "arguments.hpp"
 #include "call.hpp"
-#include "function_table.hpp"
 #include "py_ref.hpp"
+#include "signatures.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -23,6 +23,11 @@ PyModuleDef module_definition = {
     nullptr,
     nullptr,
 };
+
+// The module declares C-API version 1013: PyModule_Create passes the headers' version, which
+// is 1013 from CPython 3.11 to 3.15. Headers of another version fail here rather than give a
+// module that declares another.
+static_assert(PYTHON_API_VERSION == 1013, "the module is written against C-API version 1013");
 
 // The interpreter that first created the module; -1 until then, and never reset.
 std::atomic<std::int64_t> owner_interpreter{-1};
@@ -72,23 +77,20 @@ bool append_to_all(PyObject* module, PyObject* name)
 
 bool add_function(PyObject* module, PyObject* module_name, std::size_t row)
 {
-    const FunctionSpec& spec = function_table[row];
+    const char* function_name = function_table[row].signature.function_name;
     method_entries[row] = PyMethodDef{
-        spec.signature.function_name,
+        function_name,
         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entries[row])),
         METH_FASTCALL | METH_KEYWORDS,
-        spec.docstring,
+        docstrings[row],
     };
     PyRef function = PyRef::steal(PyCFunction_NewEx(&method_entries[row], module, module_name));
     if (!function) {
         return false;
     }
-    PyRef name = PyRef::steal(PyObject_GetAttrString(function.get(), "__name__"));
+    // The name the function reports as __name__, which is the table's.
+    PyRef name = PyRef::steal(PyUnicode_FromString(function_name));
     if (!name) {
-        return false;
-    }
-    if (!PyUnicode_Check(name.get())) {
-        PyErr_SetString(PyExc_TypeError, "a function's __name__ must be a str");
         return false;
     }
     return append_to_all(module, name.get()) &&
@@ -97,7 +99,7 @@ bool add_function(PyObject* module, PyObject* module_name, std::size_t row)
 
 PyObject* create_module()
 {
-    PyRef module = PyRef::steal(PyModule_Create2(&module_definition, 1013));
+    PyRef module = PyRef::steal(PyModule_Create(&module_definition));
     if (!module) {
         return nullptr;
     }

@@ -5,7 +5,7 @@
 #include "panic.hpp"
 #include "py_ref.hpp"
 
-#include <atomic>
+#include <cstddef>
 #include <cstdio>
 
 namespace ventaroxi::numpy_api {
@@ -13,9 +13,9 @@ namespace {
 
 constexpr const char* fetch_failure = "Failed to access NumPy array API capsule";
 
-OneTimeMutex fetch_mutex;
-std::atomic<bool> ready{false};
-PyArray_Descr* float64_descriptor = nullptr;
+// The float64 descriptor stands for the whole table: it is fetched last, and only once the
+// table is usable.
+CreatedOnce<PyArray_Descr> fetched_float64;
 
 long numpy_major_version(PyObject* numpy)
 {
@@ -42,21 +42,21 @@ long numpy_major_version(PyObject* numpy)
     return PyLong_AsLong(major.get());
 }
 
-[[gnu::cold]] bool fail(const char* detail)
+[[gnu::cold]] std::nullptr_t fail(const char* detail)
 {
     if (detail == nullptr) {
         raise_panic(fetch_failure);
-        return false;
+        return nullptr;
     }
     char message[256];
     std::snprintf(message, sizeof message, "%s: %s", fetch_failure, detail);
     raise_panic(message);
-    return false;
+    return nullptr;
 }
 
-// Reads the table from NumPy's `_ARRAY_API` capsule and checks that it serves the C-API
-// version this module was compiled for.
-[[gnu::cold]] bool fetch()
+// Reads the table from NumPy's `_ARRAY_API` capsule, checks that it serves the C-API
+// version this module was compiled for, and returns the float64 descriptor.
+[[gnu::cold]] PyArray_Descr* fetch()
 {
     PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
     if (!numpy) {
@@ -94,38 +94,26 @@ long numpy_major_version(PyObject* numpy)
     }
     // The builtin descriptor is a singleton that NumPy keeps alive; this reference is
     // kept for the life of the process.
-    float64_descriptor = PyArray_DescrFromType(NPY_FLOAT64);
+    PyArray_Descr* float64_descriptor = PyArray_DescrFromType(NPY_FLOAT64);
     if (float64_descriptor == nullptr) {
         PyArray_API = nullptr;
         return fail(nullptr);
     }
-    return true;
+    return float64_descriptor;
+}
+
+[[gnu::cold]] PyArray_Descr* refuse_fetch()
+{
+    // Python code that this thread's fetch runs further up the stack (NumPy's import)
+    // called the module: waiting for that fetch would never end.
+    return fail("called from within the fetch on the same thread (NumPy's import called "
+                "back into ventaroxi)");
 }
 
 }  // namespace
 
-bool ensure()
-{
-    if (ready.load(std::memory_order_acquire)) {
-        return true;
-    }
-    const OneTimeLock guard(fetch_mutex);
-    if (!guard.held()) {
-        // Python code that this thread's fetch runs further up the stack (NumPy's import)
-        // called the module: waiting for that fetch would never end.
-        return fail("called from within the fetch on the same thread (NumPy's import called "
-                    "back into ventaroxi)");
-    }
-    if (ready.load(std::memory_order_acquire)) {
-        return true;
-    }
-    if (!fetch()) {
-        return false;
-    }
-    ready.store(true, std::memory_order_release);
-    return true;
-}
+bool ensure() { return fetched_float64.get(fetch, refuse_fetch) != nullptr; }
 
-PyArray_Descr* float64() { return float64_descriptor; }
+PyArray_Descr* float64() { return fetched_float64.made(); }
 
 }  // namespace ventaroxi::numpy_api

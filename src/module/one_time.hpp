@@ -1,4 +1,5 @@
-// Guard for the process's one-time set-up steps (NumPy table, exception class, owner type).
+// The process's one-time set-up steps (NumPy table, exception class, owner type): each is
+// made on first use, under a lock, and kept for the life of the process.
 #pragma once
 
 #include "python.hpp"
@@ -63,6 +64,44 @@ public:
 private:
     OneTimeMutex& mutex_;
     bool held_;
+};
+
+// An object made on the first call that needs it and kept for the life of the process: the
+// check without the lock serves every later call; the check under the lock lets only the
+// first of racing threads make it.
+template <class Object>
+class CreatedOnce {
+public:
+    // The object, made by `create` (which returns nullptr with an error set when it fails,
+    // and a later call tries again). Code that the creation runs on this same thread and
+    // that asks for the object gets `refuse()` instead, which sets an error and returns
+    // nullptr. The object's reference, if it has one, is the process's.
+    template <class Create, class Refuse>
+    Object* get(Create create, Refuse refuse)
+    {
+        if (Object* made = object_.load(std::memory_order_acquire)) {
+            return made;
+        }
+        const OneTimeLock guard(mutex_);
+        if (!guard.held()) {
+            return refuse();
+        }
+        if (Object* made = object_.load(std::memory_order_acquire)) {
+            return made;
+        }
+        Object* made = create();
+        if (made != nullptr) {
+            object_.store(made, std::memory_order_release);
+        }
+        return made;
+    }
+
+    // The object if it has been made, else nullptr.
+    Object* made() const { return object_.load(std::memory_order_acquire); }
+
+private:
+    OneTimeMutex mutex_;
+    std::atomic<Object*> object_{nullptr};
 };
 
 }  // namespace ventaroxi

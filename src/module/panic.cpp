@@ -3,42 +3,36 @@
 #include "one_time.hpp"
 #include "py_ref.hpp"
 
-#include <atomic>
-
 namespace ventaroxi {
 namespace {
 
-OneTimeMutex creation_mutex;
-std::atomic<PyObject*> panic_class{nullptr};
+CreatedOnce<PyObject> panic_class;
 
-PyObject* panic_exception_class()
+PyObject* create_panic_class()
 {
-    if (PyObject* created = panic_class.load(std::memory_order_acquire)) {
-        return created;
-    }
-    const OneTimeLock guard(creation_mutex);
-    if (!guard.held()) {
-        // Code run while this thread creates the class (a finaliser) raised a fault.
-        PyErr_SetString(PyExc_RuntimeError, "PanicException is being created on this thread");
-        return nullptr;
-    }
-    if (PyObject* created = panic_class.load(std::memory_order_acquire)) {
-        return created;
-    }
     // Frozen: the name, and BaseException as the base, so that `except Exception` does not
     // swallow a fault (ARCHITECTURE.md).
-    PyObject* created = PyErr_NewExceptionWithDoc(
+    return PyErr_NewExceptionWithDoc(
         "ventaroxi.PanicException",
         "An internal fault of ventaroxi, raised at the interpreter boundary.", PyExc_BaseException,
         nullptr);
-    if (created != nullptr) {
-        // Kept for the life of the process: every fault raises the same class.
-        panic_class.store(created, std::memory_order_release);
-    }
-    return created;
 }
 
-// Takes the pending exception, if any, as a normalised instance.
+[[gnu::cold]] PyObject* refuse_panic_class()
+{
+    // Code run while this thread creates the class (a finaliser) raised a fault.
+    PyErr_SetString(PyExc_RuntimeError, "PanicException is being created on this thread");
+    return nullptr;
+}
+
+// Every fault raises the same class.
+PyObject* panic_exception_class()
+{
+    return panic_class.get(create_panic_class, refuse_panic_class);
+}
+
+// Takes the pending exception, if any, as a normalised instance that carries its traceback.
+// (PyErr_GetRaisedException does this in one call, but only from CPython 3.12.)
 PyRef take_pending_exception()
 {
     PyObject* type = nullptr;
@@ -49,12 +43,13 @@ PyRef take_pending_exception()
         return {};
     }
     PyErr_NormalizeException(&type, &value, &traceback);
-    if (value != nullptr && traceback != nullptr) {
-        PyException_SetTraceback(value, traceback);
+    const PyRef owned_type = PyRef::steal(type);
+    const PyRef owned_traceback = PyRef::steal(traceback);
+    PyRef instance = PyRef::steal(value);
+    if (instance && owned_traceback) {
+        PyException_SetTraceback(instance.get(), owned_traceback.get());
     }
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
-    return PyRef::steal(value);
+    return instance;
 }
 
 }  // namespace

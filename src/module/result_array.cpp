@@ -1,8 +1,9 @@
 // Runs the engine over a described input and wraps the results as a new ndarray.
-#include "array_map.hpp"
-#include "evaluate.hpp"
+#include "result_array.hpp"
+
 #include "numpy_api.hpp"
 #include "panic.hpp"
+#include "py_ref.hpp"
 #include "slice_container.hpp"
 
 #include <type_traits>
@@ -29,27 +30,29 @@ PyObject* wrap_result(const StridedView& view, MappedResult& result)
     char* data = storage != nullptr ? reinterpret_cast<char*>(storage) + result.data_offset
                                     : reinterpret_cast<char*>(&empty_result_storage);
     const std::size_t count = result.buffer.count();
-    PyObject* container = new_slice_container(
+    PyRef container = new_slice_container(
         OwnedStorage{result.buffer.release(), count, count, &release_result_storage});
-    if (container == nullptr) {
+    if (!container) {
         return raise_panic("Failed to create slice container");
     }
     PyArray_Descr* descriptor = PyArray_DescrFromType(NPY_FLOAT64);
-    PyObject* array = descriptor == nullptr
-        ? nullptr
-        : PyArray_NewFromDescr(&PyArray_Type, descriptor, view.ndim,
-                               const_cast<npy_intp*>(view.shape), result.strides.data(), data,
-                               NPY_ARRAY_WRITEABLE, nullptr);
-    if (array == nullptr) {
-        Py_DECREF(container);
+    if (descriptor == nullptr) {
         return raise_array_creation_failure();
     }
-    // Takes over the container reference, also when it fails.
-    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), container) != 0) {
-        Py_DECREF(array);
+    // Takes over the descriptor's reference, also when it fails.
+    auto* shape = const_cast<npy_intp*>(view.shape);
+    PyRef array = PyRef::steal(PyArray_NewFromDescr(&PyArray_Type, descriptor, view.ndim, shape,
+                                                    result.strides.data(), data,
+                                                    NPY_ARRAY_WRITEABLE, nullptr));
+    if (!array) {
+        return raise_array_creation_failure();
+    }
+    // Takes over the container's reference, also when it fails.
+    auto* created = reinterpret_cast<PyArrayObject*>(array.get());
+    if (PyArray_SetBaseObject(created, container.release()) != 0) {
         return nullptr;
     }
-    return array;
+    return array.release();
 }
 
 }  // namespace

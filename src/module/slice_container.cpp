@@ -2,8 +2,6 @@
 
 #include "one_time.hpp"
 
-#include <atomic>
-
 namespace ventaroxi {
 namespace {
 
@@ -45,43 +43,32 @@ PyType_Spec slice_container_spec = {
     slice_container_slots,
 };
 
-OneTimeMutex creation_mutex;
-std::atomic<PyTypeObject*> container_type{nullptr};
+CreatedOnce<PyTypeObject> container_type;
 
-PyTypeObject* slice_container_type()
+PyTypeObject* create_container_type()
 {
-    if (PyTypeObject* created = container_type.load(std::memory_order_acquire)) {
-        return created;
-    }
-    const OneTimeLock guard(creation_mutex);
-    if (!guard.held()) {
-        // Code run while this thread creates the type (a finaliser) called the module.
-        PyErr_SetString(PyExc_RuntimeError, "PySliceContainer is being created on this thread");
-        return nullptr;
-    }
-    if (PyTypeObject* created = container_type.load(std::memory_order_acquire)) {
-        return created;
-    }
-    auto* created = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&slice_container_spec));
-    if (created != nullptr) {
-        // Kept for the life of the process.
-        container_type.store(created, std::memory_order_release);
-    }
-    return created;
+    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&slice_container_spec));
+}
+
+[[gnu::cold]] PyTypeObject* refuse_container_type()
+{
+    // Code run while this thread creates the type (a finaliser) called the module.
+    PyErr_SetString(PyExc_RuntimeError, "PySliceContainer is being created on this thread");
+    return nullptr;
 }
 
 }  // namespace
 
-PyObject* new_slice_container(OwnedStorage storage)
+PyRef new_slice_container(OwnedStorage storage)
 {
-    PyTypeObject* type = slice_container_type();
+    PyTypeObject* type = container_type.get(create_container_type, refuse_container_type);
     SliceContainer* container = type != nullptr ? PyObject_New(SliceContainer, type) : nullptr;
     if (container == nullptr) {
         storage.release(storage.data, storage.length, storage.capacity);
-        return nullptr;
+        return {};
     }
     container->storage = storage;
-    return reinterpret_cast<PyObject*>(container);
+    return PyRef::steal(reinterpret_cast<PyObject*>(container));
 }
 
 }  // namespace ventaroxi

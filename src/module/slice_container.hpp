@@ -1,6 +1,7 @@
 // PySliceContainer: the Python object that owns a result array's storage and is its base.
 #pragma once
 
+#include "py_ref.hpp"
 #include "python.hpp"
 
 #include <cstddef>
@@ -15,8 +16,8 @@ struct OwnedStorage {
 };
 
 // Returns a new container that releases `storage` when it is destroyed. When the container
-// cannot be made, the storage is released at once and nullptr is returned with the error
-// pending.
-PyObject* new_slice_container(OwnedStorage storage);
+// cannot be made, the storage is released at once and an empty reference is returned with
+// the error pending.
+PyRef new_slice_container(OwnedStorage storage);
 
 }  // namespace ventaroxi

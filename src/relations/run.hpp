@@ -1,24 +1,15 @@
-// The seam between the array engine and the relations: one relation, with its per-call
-// constants already formed, applied to one contiguous run of elements.
+// The seam between the array engine and the relations, as the relations meet it: a relation
+// bound into a RunKernel (run_kernel.hpp), whose run applies the relation on lanes.
 #pragma once
 
 #include "lanes.hpp"
+#include "run_kernel.hpp"
 
 #include <concepts>
 #include <cstddef>
 #include <type_traits>
 
-namespace ventaroxi {
-
-// A relation bound to its constants, type-erased so that one engine serves them all. The
-// engine calls `apply(relation, in, out, count)`; it is a plain record, so that nothing of
-// it is compiled differently for different instruction sets.
-struct RunKernel {
-    void (*apply)(const void* relation, const double* in, double* out, std::size_t count);
-    const void* relation;
-};
-
-namespace relations {
+namespace ventaroxi::relations {
 inline namespace VENTAROXI_ISA {
 
 // A relation whose per-element step is written once for any element type.
@@ -61,5 +52,4 @@ RunKernel bind_run(const Relation& relation)
 }
 
 }  // namespace VENTAROXI_ISA
-}  // namespace relations
-}  // namespace ventaroxi
+}  // namespace ventaroxi::relations
