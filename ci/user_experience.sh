@@ -185,6 +185,15 @@ step_package() {
       [[ " $identifiers" == *" $version-"* ]] || die "cibuildwheel selects no $version wheel for $platform"
     done
   done
+  # 64-bit Arm Linux, which ci/aarch64.sh builds and tests under emulation: one manylinux
+  # wheel per CPython version, and nothing else.
+  identifiers=$("$tools/bin/cibuildwheel" --print-build-identifiers --platform linux --archs aarch64 | paste -sd' ')
+  echo "linux aarch64: $identifiers"
+  local expected=""
+  for version in cp311 cp312 cp313 cp314 cp315; do
+    expected+="${expected:+ }$version-manylinux_aarch64"
+  done
+  [[ $identifiers == "$expected" ]] || die "cibuildwheel should select for aarch64 exactly: $expected"
 
   log "the wheel in a fresh virtual environment"
   python3 -m venv "$clean"

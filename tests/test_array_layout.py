@@ -10,7 +10,7 @@ from numpy.lib.stride_tricks import as_strided
 
 import ventaroxi as vx
 
-from support import c_order_strides
+from support import c_order_strides, workload
 
 GA = 1.4
 
@@ -210,7 +210,7 @@ def views(draw):
     return array[slices]
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=workload("VENTAROXI_LAYOUT_EXAMPLES", 300), deadline=None)
 @given(views())
 def test_any_view_maps_to_its_values_with_the_promised_strides(view):
     check(view, view.strides if gap_free(view) else c_order_strides(view.shape))

@@ -2,7 +2,8 @@
 // fused and non-fused variants of the power algorithm apart; a pow that is neither variant
 // (perturbed, or musl's where only the fused variant is offered) sends the power one
 // element at a time; the choice made with this process's pow gives that pow's bits far
-// beyond the probes; and the choice costs little. Prints the choice made in this process.
+// beyond the probes; and the choice costs little; on 64-bit Arm, the fused lanes are chosen.
+// Prints the choice made in this process.
 //
 // Linked with power_candidate.cpp compiled for the host's kernel sets (baseline; avx2 on
 // x86-64) and for the two variants at baseline instructions (test_fused, test_unfused).
@@ -161,6 +162,25 @@ void choice_holds_beyond_the_probes(const std::vector<PowerCandidate>& host, std
     expect(differing == 0, "the chosen set gives this process's pow bits");
 }
 
+#if defined(__aarch64__)
+// Every 64-bit Arm processor fuses multiply-adds, so glibc builds only the fused variant of
+// pow there, and the baseline kernels, compiled with __FP_FAST_FMA, are that variant too:
+// the lanes must be chosen, not the power one element at a time.
+void arm_chooses_the_fused_lanes(const std::vector<PowerCandidate>& host, std::size_t chosen)
+{
+    expect(chosen < host.size() && std::strcmp(host[chosen].name, "baseline") == 0,
+           "aarch64: the baseline lanes are chosen");
+    const PowerCandidate both[] = {test_fused::power_candidate, test_unfused::power_candidate};
+    expect(first_agreeing(both, &platform_pow) == 0, "aarch64: the platform's pow is fused");
+    const auto baseline_pow = [](double x, double y) {
+        double out;
+        baseline::power_candidate.power(&x, &y, &out, 1);
+        return out;
+    };
+    expect(first_agreeing(both, +baseline_pow) == 0, "aarch64: the baseline lanes are fused");
+}
+#endif
+
 void choice_is_cheap(const std::vector<PowerCandidate>& host)
 {
     std::vector<double> micro;
@@ -197,6 +217,9 @@ int main(int argc, char** argv)
     probes_separate_the_variants();
     foreign_pows_choose_one_element_at_a_time();
     choice_holds_beyond_the_probes(host, chosen);
+#if defined(__aarch64__)
+    arm_chooses_the_fused_lanes(host, chosen);
+#endif
     choice_is_cheap(host);
     return failures == 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // The power function on lanes against the C library's scalar pow, bit for bit, over inputs
 // drawn across the whole range of doubles and over the special values.
 #include "power.hpp"
+#include "unit_workload.hpp"
 
 #include <cinttypes>
 #include <cmath>
@@ -50,8 +51,10 @@ int main()
     double x[lane_count];
     double y[lane_count];
     long checked = 0;
+    const long spread_rounds = ventaroxi::unit_workload::scaled(2'000'000);
+    const long bit_pattern_rounds = ventaroxi::unit_workload::scaled(500'000);
     // Bases across the whole exponent range, exponents of every size the relations use.
-    for (long round = 0; round < 2'000'000; ++round) {
+    for (long round = 0; round < spread_rounds; ++round) {
         for (int lane = 0; lane < lane_count; ++lane) {
             x[lane] = std::exp(log_base(random) * (round % 3 == 0 ? 1 : 0.01));
             y[lane] = round % 5 == 0 ? moderate(random) * 100 : moderate(random);
@@ -60,7 +63,7 @@ int main()
         checked += lane_count;
     }
     // Arbitrary bit patterns: negatives, subnormals, infinities, NaNs.
-    for (long round = 0; round < 500'000; ++round) {
+    for (long round = 0; round < bit_pattern_rounds; ++round) {
         for (int lane = 0; lane < lane_count; ++lane) {
             std::uint64_t xb = any_bits(random);
             std::uint64_t yb = any_bits(random);
