@@ -221,7 +221,7 @@ void benchmark_cost(std::size_t count, std::mt19937_64& engine)
 int main()
 {
     const char* setting = std::getenv("VENTAROXI_AREA_TARGETS");
-    const std::size_t per_branch = static_cast<std::size_t>(unit_workload::scaled(
+    const std::size_t per_branch = static_cast<std::size_t>(ventaroxi::unit_workload::scaled(
         setting != nullptr ? std::strtol(setting, nullptr, 10) : 20000, 200));
     std::mt19937_64 engine(20261209);
     std::vector<double> predictable = {1.0001, 1.05, 1.1, 1.2, 1.3, 1.4, 5.0 / 3, 2.0, 3.0};
