@@ -221,7 +221,9 @@ HEADERS_OF = {
 
 def contract_comment(function):
     lines = (ROOT / "src" / "relations" / HEADERS_OF[function]).read_text().splitlines()
-    end = next(i for i, line in enumerate(lines) if line.startswith(f"struct {function} {{"))
+    end = next(
+        i for i, line in enumerate(lines) if re.match(rf"struct {function}( : \w+)? {{", line)
+    )
     start = end
     while lines[start - 1].startswith("//"):
         start -= 1
