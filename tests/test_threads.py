@@ -185,8 +185,8 @@ def ticks_around(call):
     return ticks, begin, end
 
 
-# A search per element that takes about a microsecond: a call of several hundred ms.
-LONG_CALL_INPUT = np.linspace(1.0, 10.0, 300_000)
+# A search per element that takes some 150 ns: a call of several hundred ms.
+LONG_CALL_INPUT = np.linspace(1.0, 10.0, 3_000_000)
 
 
 @pytest.mark.parametrize(
