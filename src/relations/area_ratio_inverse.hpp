@@ -37,7 +37,10 @@ struct Ma_from_A_Acrit {
     AreaRatioPredictor predictor;
 
     Ma_from_A_Acrit(double ga, bool sup_)
-        : area(ga), sup(sup_), ga_is_nan(std::isnan(ga)), predictable(area_ratio_predictable(ga)),
+        : area(ga),
+          sup(sup_),
+          ga_is_nan(std::isnan(ga)),
+          predictable(area_ratio_predictable(ga)),
           predictor(area)
     {
     }
@@ -88,7 +91,7 @@ struct Ma_from_A_Acrit {
         for (int j = 0; j < count; ++j) {
             searched[j] = (t[j] != 1) & ~isnan(t[j]) & (ga_is_nan ? Mask{} : every_lane());
             predicted[j] = searched[j] & area_ratio_target_predictable(t[j]) &
-                           (predictable ? every_lane() : Mask{});
+                (predictable ? every_lane() : Mask{});
             any_searched |= any(searched[j]);
             any_predicted |= any(predicted[j]);
         }
@@ -106,7 +109,7 @@ struct Ma_from_A_Acrit {
             // (area_ratio_window.hpp): every midpoint above 1 moves the upper bound, every
             // one below it the lower.
             const Mask unreachable = searched[j] & (t[j] < predictor.unreachable_below) &
-                                     (predictable ? every_lane() : Mask{});
+                (predictable ? every_lane() : Mask{});
             window[j].a = select(unreachable, Lanes{} + (sup ? -inf : 1.0), window[j].a);
             window[j].b = select(unreachable, Lanes{} + (sup ? 1.0 : inf), window[j].b);
             // Subsonic, only a reciprocal that overflows meets t = +inf: above 2^-1022 the

@@ -64,7 +64,6 @@ inline Mask clamp(Mask k, std::int64_t low, std::int64_t high)
     return k < low ? Mask{} + low : (k > high ? Mask{} + high : k);
 }
 
-
 // Whether the bracket [lo, hi] spans 2^w equally spaced doubles (w >= 1): lo not negative
 // and every double in [lo, hi) of one binade (or, from 0, subnormal). Its midpoints are then exact, pass after pass,
 // and the path of a bisection through it is read off the bits of the window's ends.
@@ -73,9 +72,10 @@ inline Mask is_dyadic(Lanes lo, Lanes hi)
     const Bits low = __builtin_bit_cast(Bits, lo);
     const Bits high = __builtin_bit_cast(Bits, hi);
     const Bits width = high - low;
-    return __builtin_bit_cast(Mask, ((width & (width - 1)) == 0) & (width >= 2) &
-                                        (((high - 1) >> 52) == (low >> 52))) &
-           (lo >= 0);
+    return __builtin_bit_cast(Mask,
+                              ((width & (width - 1)) == 0) & (width >= 2) &
+                                  (((high - 1) >> 52) == (low >> 52))) &
+        (lo >= 0);
 }
 
 // Moves each lane in `which`, whose bracket is dyadic, straight to the first pass whose
@@ -130,17 +130,17 @@ inline AreaRatioBisection open_area_ratio_bisection(const AreaRatioWindow& windo
     if (sup) {
         const Mask bounded = window.b < 1e300;
         // The first pass p whose upper bound before it, hi_p, may not exceed b.
-        const Mask q = exponent_of(select(bounded & (window.b - 1 >= 0x1p-1000), window.b - 1,
-                                          Lanes{} + 0x1p-1000));
+        const Mask q = exponent_of(
+            select(bounded & (window.b - 1 >= 0x1p-1000), window.b - 1, Lanes{} + 0x1p-1000));
         Mask first = clamp(1022 - q, 0, 1023);
         first = (first > 969) & (first < 972) ? Mask{} + 969 : first;
         first = bounded ? first : Mask{};
         const Mask halving = first <= 969;
         // MAX*2^-p, and 1 + (2^52 - 1)*2^-(p - 972): both exact.
-        const Lanes halved = (Lanes{} + std::numeric_limits<double>::max()) *
-                             power_of_two(clamp(-first, -969, 0));
-        const Lanes shrunk = 1 + (Lanes{} + 0x1.ffffffffffffep51) *
-                                     power_of_two(clamp(972 - first, -51, 0));
+        const Lanes halved =
+            (Lanes{} + std::numeric_limits<double>::max()) * power_of_two(clamp(-first, -969, 0));
+        const Lanes shrunk =
+            1 + (Lanes{} + 0x1.ffffffffffffep51) * power_of_two(clamp(972 - first, -51, 0));
         state.lo = Lanes{} + 1.0;
         state.hi = select(halving, halved, shrunk);
         state.pass = first;
@@ -168,8 +168,15 @@ public:
     AreaRatioSettling() = default;
     AreaRatioSettling(const AreaRatioBisection& state, const AreaRatioWindow& window, Lanes t,
                       bool sup, Mask active)
-        : lo_(state.lo), hi_(state.hi), x_(state.x), pass_(state.pass), result_(state.x),
-          running_(active), window_(window), t_(t), sup_(sup)
+        : lo_(state.lo),
+          hi_(state.hi),
+          x_(state.x),
+          pass_(state.pass),
+          result_(state.x),
+          running_(active),
+          window_(window),
+          t_(t),
+          sup_(sup)
     {
     }
 
@@ -218,7 +225,7 @@ public:
         const Lanes new_x = (new_lo + new_hi) * 0.5;
         pass_ -= running_;  // a mask lane is -1 where it holds
         const Mask unmoved = (__builtin_bit_cast(Mask, new_lo) == __builtin_bit_cast(Mask, lo_)) &
-                             (__builtin_bit_cast(Mask, new_hi) == __builtin_bit_cast(Mask, hi_));
+            (__builtin_bit_cast(Mask, new_hi) == __builtin_bit_cast(Mask, hi_));
         const Mask settled = running_ & (unmoved | (pass_ >= area_ratio_passes));
         lo_ = new_lo;
         hi_ = new_hi;

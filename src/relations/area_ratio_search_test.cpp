@@ -72,7 +72,8 @@ void compare(double ga, bool sup, const std::vector<double>& targets, Tally& tal
     for (std::size_t i = 0; i < targets.size(); ++i) {
         const double t = targets[i];
         const double literal = search_area_ratio_literal(area, t, sup);
-        const double expected = std::isnan(t) || (std::isnan(ga) && t != 1) ? not_a_number : literal;
+        const double expected =
+            std::isnan(t) || (std::isnan(ga) && t != 1) ? not_a_number : literal;
         std::uint64_t evaluations = 0;
         Lanes alone_lanes[1];
         inverse.solve(Counting{area, evaluations}, {Lanes{} + t}, alone_lanes);
@@ -121,8 +122,23 @@ std::vector<double> exact_hits(const A_Acrit_from_Ma& area, double t, bool sup)
 
 std::vector<double> edge_targets()
 {
-    std::vector<double> list = {1.0, 0.5, 0.0, -0.0, -1.0, -inf, not_a_number, inf, largest, 1e308, 1e300,
-                                1e200, 1e100, 1e-300, 5e-324, 2.0, std::nextafter(1.0, 0.0)};
+    std::vector<double> list = {1.0,
+                                0.5,
+                                0.0,
+                                -0.0,
+                                -1.0,
+                                -inf,
+                                not_a_number,
+                                inf,
+                                largest,
+                                1e308,
+                                1e300,
+                                1e200,
+                                1e100,
+                                1e-300,
+                                5e-324,
+                                2.0,
+                                std::nextafter(1.0, 0.0)};
     for (int k = 1; k <= 64; ++k) {
         list.push_back(1 + k * 0x1p-52);
     }
@@ -249,7 +265,8 @@ int main()
         for (const double ga : general) {
             const A_Acrit_from_Ma area(ga);
             std::vector<double> targets = edge_targets();
-            const std::vector<double> forward = forward_targets(A_Acrit_from_Ma(1.4), sup, 100, engine);
+            const std::vector<double> forward =
+                forward_targets(A_Acrit_from_Ma(1.4), sup, 100, engine);
             targets.insert(targets.end(), forward.begin(), forward.end());
             compare(ga, sup, targets, tallies[sup], nullptr);
         }

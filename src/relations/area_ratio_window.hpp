@@ -57,8 +57,8 @@ struct AreaRatioPredictor {
     double k;
     double h;
     double e;
-    double bound;           // E
-    double sonic_floor;     // 1 + 4E: targets from which the sonic side is formed
+    double bound;        // E
+    double sonic_floor;  // 1 + 4E: targets from which the sonic side is formed
     // 1 - 4E: targets below every computed value. The exact function's least value is at
     // least ln A(1) - O(u^2) >= -1.01 e u below 1, so Â(x) >= (1 - 1.01 e u)(1 - E) > 1 - 2E.
     double unreachable_below;
@@ -67,8 +67,12 @@ struct AreaRatioPredictor {
     double subsonic_scale;  // h^-e
 
     explicit AreaRatioPredictor(const A_Acrit_from_Ma& area)
-        : k(area.k), h(area.h), e(area.e), bound(area_ratio_rounding_bound(area.e)),
-          sonic_floor(1 + 4 * bound), unreachable_below(1 - 4 * bound),
+        : k(area.k),
+          h(area.h),
+          e(area.e),
+          bound(area_ratio_rounding_bound(area.e)),
+          sonic_floor(1 + 4 * bound),
+          unreachable_below(1 - 4 * bound),
           supersonic_log(area.e * log_of(Lanes{} + area.h / area.k)[0]),
           subsonic_log(-area.e * log_of(Lanes{} + area.h)[0]),
           subsonic_scale(exp_of(Lanes{} + subsonic_log)[0])
@@ -81,16 +85,15 @@ struct AreaRatioPredictor {
     {
         using Bits = area_ratio_detail::Bits;
         const Bits bits = __builtin_bit_cast(Bits, t);
-        const Lanes mantissa = __builtin_bit_cast(
-            Lanes, (bits & 0x000fffffffffffff) | 0x3ff0000000000000);
+        const Lanes mantissa =
+            __builtin_bit_cast(Lanes, (bits & 0x000fffffffffffff) | 0x3ff0000000000000);
         const Mask high = mantissa > 1.4142135623730951;
         const Lanes m = select(high, mantissa * 0.5, mantissa);
-        const Lanes exponent = integer_to_double(
-            __builtin_bit_cast(Mask, (bits >> 52) & 0x7ff) - 1023 - high);
+        const Lanes exponent =
+            integer_to_double(__builtin_bit_cast(Mask, (bits >> 52) & 0x7ff) - 1023 - high);
         const Lanes z = (m - 1) / (m + 1);
         const Lanes z2 = z * z;
-        const Lanes series =
-            1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7 + z2 * (1.0 / 9))));
+        const Lanes series = 1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7 + z2 * (1.0 / 9))));
         return exponent * 0.6931471805599453 + 2 * z * series;
     }
 
@@ -102,10 +105,20 @@ struct AreaRatioPredictor {
         const Lanes shifted = y * 1.4426950408889634 + shift;
         const Lanes n = shifted - shift;
         const Lanes f = y - n * 0.6931471805599453;
-        const Lanes series =
-            1 + f * (1 + f * (0.5 + f * (1.0 / 6 + f * (1.0 / 24 + f * (1.0 / 120 +
-            f * (1.0 / 720 + f * (1.0 / 5040 + f * (1.0 / 40320))))))));
-        const Mask k = __builtin_bit_cast(Mask, shifted) - __builtin_bit_cast(Mask, Lanes{} + shift);
+        const Lanes series = 1 +
+            f *
+                (1 +
+                 f *
+                     (0.5 +
+                      f *
+                          (1.0 / 6 +
+                           f *
+                               (1.0 / 24 +
+                                f *
+                                    (1.0 / 120 +
+                                     f * (1.0 / 720 + f * (1.0 / 5040 + f * (1.0 / 40320))))))));
+        const Mask k =
+            __builtin_bit_cast(Mask, shifted) - __builtin_bit_cast(Mask, Lanes{} + shift);
         return series * area_ratio_detail::power_of_two(k);
     }
 
@@ -133,8 +146,8 @@ struct AreaRatioNewton {
         : target(select(active_, t, Lanes{} + 2.0)), active(active_)
     {
         const Lanes log_t = AreaRatioPredictor::log_of(target);
-        const Lanes asymptote = sup ? (log_t + p.supersonic_log) / (2 * p.e - 1)
-                                    : p.subsonic_log - log_t;
+        const Lanes asymptote =
+            sup ? (log_t + p.supersonic_log) / (2 * p.e - 1) : p.subsonic_log - log_t;
         const Lanes quadratic = sqrt(log_t * p.h);
         // Supersonic, both starts lie above the root once t is large, the quadratic one far
         // above it when ga is near 1 (the asymptote is then reached only at huge Mach numbers).
@@ -166,8 +179,8 @@ struct AreaRatioNewton {
         dy = select(isnan(dy) | done, Lanes{}, dy);
         const Lanes next = x * AreaRatioPredictor::exp_of(dy);
         // Each branch keeps to its side of the sonic point.
-        const Lanes kept = sup ? select(next < 1, (x + 1) * 0.5, next)
-                               : select(next > 1, (x + 1) * 0.5, next);
+        const Lanes kept =
+            sup ? select(next < 1, (x + 1) * 0.5, next) : select(next > 1, (x + 1) * 0.5, next);
         x = select(done, x, kept);
     }
 
@@ -184,8 +197,7 @@ struct AreaRatioNewton {
         const Lanes slope = 2 * p.e * s - 1;
         const Lanes flat = fabs(slope) - (16 * p.e + 2) * u;  // <= |g'(x)|
         const Mask formed = active & (distance <= 0.25) & (flat > 0) &
-                            (sup ? slope > 0 : slope < 0) & (v > 0) & (v < inf) & (x > 0) &
-                            (x < 1e300);
+            (sup ? slope > 0 : slope < 0) & (v > 0) & (v < inf) & (x > 0) & (x < 1e300);
         const Lanes far = W / flat * (1 + 8 * u);
         // Toward the sonic point the slope falls by at most e per unit of y: over a width up
         // to 2*far it stays above flat - 2e*far, which (when at least flat/2) needs no more.
