@@ -7,6 +7,7 @@
 #include "rejected.hpp"
 
 #include <cmath>
+#include <cstddef>
 
 namespace ventaroxi::relations {
 inline namespace VENTAROXI_ISA {
@@ -69,11 +70,11 @@ struct Ma_from_A_Acrit {
     {
         Lanes t[block_vectors];
         Lanes result[block_vectors];
-        for (int j = 0; j < block_vectors; ++j) {
+        for (std::ptrdiff_t j = 0; j < block_vectors; ++j) {
             t[j] = load_lanes(in + j * lane_count);
         }
         solve(area, t, result);
-        for (int j = 0; j < block_vectors; ++j) {
+        for (std::ptrdiff_t j = 0; j < block_vectors; ++j) {
             store_lanes(out + j * lane_count, result[j]);
         }
     }
