@@ -1,8 +1,8 @@
 // A pow that no kernel set reproduces, put before the C library's by LD_PRELOAD: the C
 // library's result, one unit in the last place up wherever it is finite and neither 0 nor 1.
 // The module must then evaluate its powers one element at a time, by this pow.
-// Built by tests/test_platform_pow.py. (No <cmath>: it declares pow with another exception
-// specification.)
+// Built by tests/test_platform_pow.py. (No <cmath>: its declaration of pow is noexcept,
+// which this definition would contradict.)
 #include <dlfcn.h>
 
 using Pow = double (*)(double, double);
