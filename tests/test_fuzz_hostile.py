@@ -24,10 +24,13 @@ def tally():
         record_figure("hostile_mismatches", counts["mismatches"])
 
 
-def outcome_of(child):
-    """The child's JSON line; a child that died or printed none counts as a crash."""
+def outcome_of(child, tally):
+    """The child's JSON line, the child counted as completed; a child that died or printed
+    none is counted as a crash and fails the test."""
     if child.returncode != 0 or not child.stdout.strip():
-        return None
+        tally["crashes"] += 1
+        pytest.fail(f"the child died ({child.returncode}): {child.stderr[-2000:]}")
+    tally["completed"] += 1
     return json.loads(child.stdout.strip().splitlines()[-1])
 
 
@@ -40,13 +43,9 @@ def test_hostile_conversions(seed, tally):
         str(calls),
         timeout=1200,
     )
-    outcome = outcome_of(child)
-    if outcome is None:
-        tally["crashes"] += 1
-        pytest.fail(f"the child died ({child.returncode}): {child.stderr[-2000:]}")
+    outcome = outcome_of(child, tally)
     tally["calls"] += outcome["calls"]
     tally["mismatches"] += outcome["mismatches"]
-    tally["completed"] += 1
     assert outcome["mismatches"] == 0, outcome["examples"]
 
 
@@ -106,11 +105,7 @@ print(json.dumps({"calls": calls, "refused": refused, "wrong": wrong}))
 def test_threads_changing_the_description_during_calls(change, tally):
     seconds = workload("VENTAROXI_THREAD_SECONDS", 1.0)
     child = run_python(TOGGLING, change, str(seconds), timeout=600)
-    outcome = outcome_of(child)
-    if outcome is None:
-        tally["crashes"] += 1
-        pytest.fail(f"the child died ({child.returncode}): {child.stderr[-2000:]}")
+    outcome = outcome_of(child, tally)
     tally["thread_calls"] += outcome["calls"]
     tally["mismatches"] += outcome["wrong"]
-    tally["completed"] += 1
     assert outcome["calls"] > outcome["refused"] > 0 and outcome["wrong"] == 0, outcome
