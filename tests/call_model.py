@@ -17,46 +17,11 @@ from typing import Any
 
 import numpy as np
 
+from functions import FUNCTIONS
 
-@dataclass(frozen=True)
-class Signature:
-    parameters: tuple[str, ...]
-    positional_only: int
-    required: int
-    one_dimensional: bool  # the array argument must have exactly one dimension
-    sup: str  # "absent", "none_is_false" or "defaults_false"
-
-
-def _forward(one_dimensional=False):
-    return Signature(("Ma", "ga"), 0, 2, one_dimensional, "absent")
-
-
-def _inverse(quantity):
-    return Signature((quantity, "ga"), 0, 2, False, "absent")
-
-
-# The function table, in registration order.
-SIGNATURES = {
-    "To_T_from_Ma": _forward(one_dimensional=True),
-    "Po_P_from_Ma": _forward(one_dimensional=True),
-    "rhoo_rho_from_Ma": _forward(),
-    "V_cpTo_from_Ma": _forward(),
-    "mcpTo_APo_from_Ma": _forward(),
-    "mcpTo_AP_from_Ma": _forward(),
-    "A_Acrit_from_Ma": _forward(),
-    "Mash_from_Ma": _forward(),
-    "Posh_Po_from_Ma": _forward(),
-    "Ma_from_Po_P": _inverse("Po_P"),
-    "Ma_from_To_T": _inverse("To_T"),
-    "Ma_from_rhoo_rho": _inverse("rhoo_rho"),
-    "Ma_from_V_cpTo": _inverse("V_cpTo"),
-    "Ma_from_F_mcpTo": Signature(("F_mcpTo", "ga", "sup"), 0, 3, False, "none_is_false"),
-    "Ma_from_mcpTo_APo": Signature(("mcpTo_APo", "ga", "sup"), 3, 2, False, "defaults_false"),
-    "Ma_from_mcpTo_AP": _inverse("mcpTo_AP"),
-    "Ma_from_A_Acrit": Signature(("A_Acrit", "ga", "sup"), 0, 3, False, "none_is_false"),
-    "Ma_from_Mash": _inverse("Mash"),
-    "Ma_from_Posh_Po": _inverse("Posh_Po"),
-}
+# The function table, in registration order: parameters, positional-only and required
+# counts, rank and how `sup` is taken, per function.
+SIGNATURES = FUNCTIONS
 
 NO_CAUSE = object()  # the outcome does not say what the exception's __cause__ must be
 

@@ -28,6 +28,8 @@ from mpmath import mp, mpf, sqrt
 
 import ventaroxi as vx
 
+from functions import FUNCTIONS, SHOCK
+
 mp.dps = 50
 
 GAS = (1.05, 1.1, 1.2, 1.3, 1.4, 1.5, 5 / 3)
@@ -114,6 +116,21 @@ po_p = _power_of_q(lambda g: g / (g - 1))
 rhoo_rho = _power_of_q(lambda g: 1 / (g - 1))
 
 
+# The exact relation of each quantity (tests/functions.py names the quantity of each function).
+EXACT = {
+    "To_T": to_t,
+    "Po_P": po_p,
+    "rhoo_rho": rhoo_rho,
+    "V_cpTo": v_cpto,
+    "mcpTo_APo": mcpto_apo,
+    "mcpTo_AP": mcpto_ap,
+    "A_Acrit": a_acrit,
+    "F_mcpTo": f_mcpto,
+    "Mash": mash,
+    "Posh_Po": posh_po,
+}
+
+
 @dataclass(frozen=True)
 class Case:
     """One row of the accuracy table: a function on one branch of Mach numbers."""
@@ -133,7 +150,7 @@ class Case:
         return (ga,) if self.sup is None else (ga, self.sup)
 
     def holds(self, M, ga):
-        low = self.lowest if self.lowest != "shock" else math.sqrt((ga - 1) / 2 / ga)
+        low = self.lowest if self.lowest != SHOCK else math.sqrt((ga - 1) / 2 / ga)
         # M = 1 belongs to the supersonic side, and to the subsonic one of an inverse.
         return low < M < self.highest or (M == 1 and (self.highest == INF or self.sup is False))
 
@@ -141,39 +158,19 @@ class Case:
 INF = math.inf
 
 
-def _cases():
-    def both(function, exact):
-        return [
-            Case(f"{function}, sup=False", function, exact, 0, 1, False),
-            Case(f"{function}, sup=True", function, exact, 1, INF, True),
-        ]
-
-    return [
-        Case("To_T_from_Ma", "To_T_from_Ma", to_t, 0, INF),
-        Case("Po_P_from_Ma", "Po_P_from_Ma", po_p, 0, INF),
-        Case("rhoo_rho_from_Ma", "rhoo_rho_from_Ma", rhoo_rho, 0, INF),
-        Case("V_cpTo_from_Ma", "V_cpTo_from_Ma", v_cpto, 0, INF),
-        Case("mcpTo_APo_from_Ma", "mcpTo_APo_from_Ma", mcpto_apo, 0, INF),
-        Case("mcpTo_AP_from_Ma", "mcpTo_AP_from_Ma", mcpto_ap, 0, INF),
-        Case("A_Acrit_from_Ma", "A_Acrit_from_Ma", a_acrit, 0, INF),
-        Case("Mash_from_Ma", "Mash_from_Ma", mash, 1, INF),
-        Case("Mash_from_Ma, M < 1", "Mash_from_Ma", mash, "shock", 1),
-        Case("Posh_Po_from_Ma", "Posh_Po_from_Ma", posh_po, 1, INF),
-        Case("Posh_Po_from_Ma, M < 1", "Posh_Po_from_Ma", posh_po, "shock", 1),
-        Case("Ma_from_To_T", "Ma_from_To_T", to_t, 0, INF),
-        Case("Ma_from_Po_P", "Ma_from_Po_P", po_p, 0, INF),
-        Case("Ma_from_rhoo_rho", "Ma_from_rhoo_rho", rhoo_rho, 0, INF),
-        Case("Ma_from_V_cpTo", "Ma_from_V_cpTo", v_cpto, 0, INF),
-        *both("Ma_from_mcpTo_APo", mcpto_apo),
-        Case("Ma_from_mcpTo_AP", "Ma_from_mcpTo_AP", mcpto_ap, 0, INF),
-        *both("Ma_from_A_Acrit", a_acrit),
-        *both("Ma_from_F_mcpTo", f_mcpto),
-        Case("Ma_from_Mash", "Ma_from_Mash", mash, 1, INF),
-        Case("Ma_from_Posh_Po", "Ma_from_Posh_Po", posh_po, 1, INF),
-    ]
-
-
-CASES = _cases()
+# A case per branch of each function, in the table's order.
+CASES = [
+    Case(
+        ", ".join(filter(None, (row.name, branch.label))),
+        row.name,
+        EXACT[row.quantity],
+        branch.lowest,
+        branch.highest,
+        branch.sup,
+    )
+    for row in FUNCTIONS.values()
+    for branch in row.branches
+]
 
 
 # ---- the sample -------------------------------------------------------------------------
@@ -219,7 +216,7 @@ def exact_root(case, t, start, ga):
     """The root of exact f(M) = t on the case's branch, by Newton's method in 50 digits from
     `start`, halving towards the branch's edge whenever a step would leave it."""
     g, T, x = mpf(ga), mpf(t), mpf(start)
-    low = mpf(case.lowest if case.lowest != "shock" else 0)
+    low = mpf(case.lowest if case.lowest != SHOCK else 0)
     high = mpf(case.highest) if case.highest != INF else None
     if (low == 1 or high == 1) and case.exact(mpf(1), g)[0] == T:
         return mpf(1)  # the extremum itself, where Newton's method converges only slowly

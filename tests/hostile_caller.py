@@ -26,9 +26,8 @@ import numpy as np
 import ventaroxi as vx
 
 from call_model import SIGNATURES, Computes, Raises, judged_again
-
-FUNCTIONS = list(SIGNATURES)
-WITH_SUP = [f for f in FUNCTIONS if SIGNATURES[f].sup != "absent"]
+from functions import NAMES as FUNCTIONS
+from functions import WITH_SUP
 
 
 class Vector(np.ndarray):

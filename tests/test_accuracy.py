@@ -22,6 +22,8 @@ from mpmath import mpf  # noqa: E402
 
 import ventaroxi as vx  # noqa: E402
 
+from functions import FUNCTIONS  # noqa: E402
+
 ROOT = Path(__file__).resolve().parent.parent
 README = (ROOT / "README.md").read_text(encoding="utf-8")
 SAMPLE = workload("VENTAROXI_ACCURACY_SAMPLES", 400)
@@ -87,6 +89,10 @@ def test_measured_error_within_stated_bound(case):
             assert worst.multiple <= multiple, (
                 f"{region}: {worst.multiple:.3g} times the bound at {worst.at_multiple}, stated {cell}"
             )
+
+
+def test_every_function_is_measured():
+    assert {case.function for case in exact.CASES} == set(vx.__all__)
 
 
 def test_sample_is_a_prefix_of_the_full_sample():
@@ -196,31 +202,9 @@ def test_sample_meets_nan_only_beyond_the_stated_threshold(case):
 
 # ---- the contract comments quote the README's figures ----------------------------------
 
-HEADERS_OF = {
-    "To_T_from_Ma": "isentropic.hpp",
-    "Po_P_from_Ma": "isentropic.hpp",
-    "rhoo_rho_from_Ma": "isentropic.hpp",
-    "V_cpTo_from_Ma": "isentropic.hpp",
-    "mcpTo_APo_from_Ma": "flow_functions.hpp",
-    "mcpTo_AP_from_Ma": "flow_functions.hpp",
-    "A_Acrit_from_Ma": "flow_functions.hpp",
-    "Mash_from_Ma": "normal_shock.hpp",
-    "Posh_Po_from_Ma": "normal_shock.hpp",
-    "Ma_from_To_T": "isentropic_inverses.hpp",
-    "Ma_from_Po_P": "isentropic_inverses.hpp",
-    "Ma_from_rhoo_rho": "isentropic_inverses.hpp",
-    "Ma_from_V_cpTo": "isentropic_inverses.hpp",
-    "Ma_from_mcpTo_APo": "flow_inverses.hpp",
-    "Ma_from_mcpTo_AP": "flow_inverses.hpp",
-    "Ma_from_F_mcpTo": "flow_inverses.hpp",
-    "Ma_from_A_Acrit": "area_ratio_inverse.hpp",
-    "Ma_from_Mash": "shock_inverses.hpp",
-    "Ma_from_Posh_Po": "shock_inverses.hpp",
-}
-
 
 def contract_comment(function):
-    lines = (ROOT / "src" / "relations" / HEADERS_OF[function]).read_text().splitlines()
+    lines = (ROOT / "src" / "relations" / FUNCTIONS[function].header).read_text().splitlines()
     end = next(
         i for i, line in enumerate(lines) if re.match(rf"struct {function}( : \w+)? {{", line)
     )
@@ -235,7 +219,7 @@ def figures_in(text):
     return [f"{u} ulp" if u else f"{r} ({m}×)" for u, r, m in tokens]
 
 
-@pytest.mark.parametrize("function", HEADERS_OF)
+@pytest.mark.parametrize("function", vx.__all__)
 def test_contract_comment_states_the_readme_figures(function):
     comment = contract_comment(function)
     assert "Measured against exact values" in comment, comment

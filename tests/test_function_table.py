@@ -9,28 +9,7 @@ import pytest
 
 import ventaroxi as vx
 
-NAMES = [
-    "To_T_from_Ma",
-    "Po_P_from_Ma",
-    "rhoo_rho_from_Ma",
-    "V_cpTo_from_Ma",
-    "mcpTo_APo_from_Ma",
-    "mcpTo_AP_from_Ma",
-    "A_Acrit_from_Ma",
-    "Mash_from_Ma",
-    "Posh_Po_from_Ma",
-    "Ma_from_Po_P",
-    "Ma_from_To_T",
-    "Ma_from_rhoo_rho",
-    "Ma_from_V_cpTo",
-    "Ma_from_F_mcpTo",
-    "Ma_from_mcpTo_APo",
-    "Ma_from_mcpTo_AP",
-    "Ma_from_A_Acrit",
-    "Ma_from_Mash",
-    "Ma_from_Posh_Po",
-]
-WITH_SUP = ["Ma_from_F_mcpTo", "Ma_from_mcpTo_APo", "Ma_from_A_Acrit"]
+from functions import FUNCTIONS, NAMES, WITH_SUP
 
 # One target per function with a root on each branch (ga = 1.4): the branches must differ.
 BRANCH_TARGETS = {"Ma_from_F_mcpTo": 1.1, "Ma_from_mcpTo_APo": 1.0, "Ma_from_A_Acrit": 2.0}
@@ -39,25 +18,39 @@ X = np.array([0.5])
 
 
 def test_all_lists_the_nineteen_in_table_order():
+    # The tests' table of functions (tests/functions.py) has a row for each, in this order.
     assert vx.__all__ == NAMES
+    assert len(NAMES) == 19 and NAMES[0] == "To_T_from_Ma" and NAMES[-1] == "Ma_from_Posh_Po"
     for name in NAMES:
         assert getattr(vx, name).__name__ == name
-
-
-def text_signature(name):
-    first = {"Ma_from": name.removeprefix("Ma_from_")}.get(name[:7], "Ma")
-    if name == "Ma_from_mcpTo_APo":
-        return "(mcpTo_APo, ga, sup=False, /)"
-    return f"({first}, ga, sup)" if name in WITH_SUP else f"({first}, ga)"
 
 
 @pytest.mark.parametrize("name", NAMES)
 def test_signature_matches_text_signature(name):
     """The docstring is the text signature alone, so nothing is left of it as __doc__."""
-    function = getattr(vx, name)
-    assert function.__text_signature__ == text_signature(name)
-    assert str(inspect.signature(function)) == text_signature(name)
+    function, row = getattr(vx, name), FUNCTIONS[name]
+    assert function.__text_signature__ == row.text_signature
+    assert str(inspect.signature(function)) == row.text_signature
     assert function.__doc__ is None
+    parameters = inspect.signature(function).parameters.values()
+    assert tuple(p.name for p in parameters) == row.parameters
+    assert sum(p.default is inspect.Parameter.empty for p in parameters) == row.required
+    assert (
+        sum(p.kind is inspect.Parameter.POSITIONAL_ONLY for p in parameters) == row.positional_only
+    )
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_rank_and_inputs_are_as_the_table_says(name):
+    row = FUNCTIONS[name]
+    inputs = np.linspace(*row.inputs, 12)
+    for sup in (False, True):  # the span lies inside the domain, on both branches
+        assert np.isfinite(row(inputs, 1.4, sup)).all()
+    if row.one_dimensional:
+        with pytest.raises(TypeError, match="cannot be converted to 'PyArray<T, D>'"):
+            row(inputs.reshape(3, 4), 1.4)
+    else:
+        assert row(inputs.reshape(3, 4), 1.4).shape == (3, 4)
 
 
 def test_only_the_mass_flow_inverse_is_positional_only_with_a_default():

@@ -16,16 +16,14 @@ from numpy.lib.stride_tricks import as_strided
 
 import ventaroxi as vx
 
+from functions import ANY_RANK, FUNCTIONS, ONE_DIMENSIONAL
 from support import resident_bytes, under_address_sanitizer
 
 GA = 1.4
-ONE_DIMENSIONAL = ("To_T_from_Ma", "Po_P_from_Ma")
-SUP = ("Ma_from_F_mcpTo", "Ma_from_mcpTo_APo", "Ma_from_A_Acrit")
 
 
 def call(function, array):
-    rest = (GA, True) if function in SUP else (GA,)
-    return getattr(vx, function)(array, *rest)
+    return FUNCTIONS[function](array, GA, True)
 
 
 def expected(function, view):
@@ -108,7 +106,7 @@ def test_views_aliasing_one_buffer(make_views):
 
 @pytest.mark.parametrize("function", vx.__all__)
 def test_byte_swapped_float64_is_refused(function):
-    parameter = getattr(vx, function).__text_signature__.split("(")[1].split(",")[0]
+    parameter = FUNCTIONS[function].parameters[0]
     swapped = np.linspace(0.5, 2.0, 4).astype(np.dtype(np.float64).newbyteorder())
     for view in (swapped, swapped[::-1]):
         with pytest.raises(TypeError) as raised:
@@ -121,7 +119,7 @@ def test_byte_swapped_float64_is_refused(function):
 @pytest.mark.skipif(
     np.lib.NumpyVersion(np.__version__).major < 2, reason="NumPy 1 stops at 32 axes"
 )
-@pytest.mark.parametrize("function", [f for f in vx.__all__ if f not in ONE_DIMENSIONAL])
+@pytest.mark.parametrize("function", ANY_RANK)
 @pytest.mark.parametrize(
     "make_deep",  # made in the test: NumPy 1 cannot make them even while collecting
     [
@@ -154,12 +152,12 @@ def test_unallocatable_result_raises_memory_error_and_holds_nothing(shape):
     huge = np.broadcast_to(np.array(0.5), shape)
     tracemalloc.start()
     try:
-        for function in vx.__all__[2:]:  # those that take more than one dimension
+        for function in ANY_RANK:
             with pytest.raises(MemoryError):
                 call(function, huge)
         traced, resident = settled_memory()
         for _ in range(50):
-            for function in vx.__all__[2:]:
+            for function in ANY_RANK:
                 with pytest.raises(MemoryError):
                     call(function, huge)
         traced_after, resident_after = settled_memory()

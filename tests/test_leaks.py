@@ -13,6 +13,7 @@ import pytest
 
 import ventaroxi as vx
 
+from functions import FUNCTIONS
 from support import has_proc, record_figure, resident_bytes, under_address_sanitizer, workload
 
 CALLS = workload("VENTAROXI_LEAK_CALLS", 200)
@@ -121,29 +122,15 @@ def error_paths():
     yield Path("unallocatable", "Mash_from_Ma", (huge, ga), raises="MemoryError")
 
 
-# A value of each function's own domain, so the inverses run their full iterations.
-DOMAIN = {
-    "Ma_from_Po_P": (1.0, 8.0),
-    "Ma_from_To_T": (1.0, 3.0),
-    "Ma_from_rhoo_rho": (1.0, 5.0),
-    "Ma_from_V_cpTo": (0.0, 1.5),
-    "Ma_from_F_mcpTo": (1.3, 3.0),
-    "Ma_from_mcpTo_APo": (0.1, 1.2),
-    "Ma_from_mcpTo_AP": (0.1, 5.0),
-    "Ma_from_A_Acrit": (1.0, 5.0),
-    "Ma_from_Mash": (0.4, 1.0),
-    "Ma_from_Posh_Po": (0.1, 1.0),
-}
-
-
 def success_paths():
     ga = fresh_float(1.4)
-    for function in vx.__all__:
-        shape = (LENGTH,) if function in ("To_T_from_Ma", "Po_P_from_Ma") else (16, LENGTH // 16)
-        args = (values(shape, *DOMAIN.get(function, (0.2, 3.0))), ga)
-        if function in ("Ma_from_F_mcpTo", "Ma_from_A_Acrit"):
+    for row in FUNCTIONS.values():
+        # Values of the function's own domain, so the inverses run their full iterations.
+        shape = (LENGTH,) if row.one_dimensional else (16, LENGTH // 16)
+        args = (values(shape, *row.inputs), ga)
+        if row.sup == "none_is_false":
             args += (True,)
-        yield Path(function, function, args)
+        yield Path(row.name, row.name, args)
     block = values((16, 16))
     packed = np.zeros((8, 32), dtype=[("flag", "u1"), ("value", "f8")])
     packed["value"] = block.reshape(8, 32)

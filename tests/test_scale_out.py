@@ -7,7 +7,6 @@ VENTAROXI_REQUIRE_OPTIONAL=1 (as in CI) makes its absence a failure.
 """
 
 import importlib.util
-import inspect
 import os
 import pathlib
 import pickle
@@ -20,6 +19,7 @@ import pytest
 
 import ventaroxi as vx
 
+from functions import FUNCTIONS
 from support import child_environment, require
 
 
@@ -78,14 +78,13 @@ def sample(size, seed):
 
 def calls():
     """Each function with each accepted form of its trailing arguments."""
-    for name in vx.__all__:
-        parameters = inspect.signature(getattr(vx, name)).parameters
-        if "sup" not in parameters:
-            yield name, (1.4,)
-        elif name == "Ma_from_mcpTo_APo":
-            yield from ((name, (1.4,)), (name, (1.4, True)))
-        else:
-            yield from ((name, (1.4, False)), (name, (1.4, True)), (name, (1.3, None)))
+    for name, row in FUNCTIONS.items():
+        forms = {
+            "absent": [(1.4,)],
+            "defaults_false": [(1.4,), (1.4, True)],
+            "none_is_false": [(1.4, False), (1.4, True), (1.3, None)],
+        }
+        yield from ((name, rest) for rest in forms[row.sup])
 
 
 def same_bits(a, b):
@@ -98,8 +97,7 @@ def test_map_blocks_on_worker_processes_gives_the_direct_result(client, name, re
     distributed = require("distributed")
     function = getattr(vx, name)
     values = sample(6000, seed=len(name))
-    one_dimensional = name in ("To_T_from_Ma", "Po_P_from_Ma")
-    if one_dimensional:
+    if FUNCTIONS[name].one_dimensional:
         direct = function(values, *rest)
         chunked = da.from_array(values, chunks=1100)  # ragged last block
     else:

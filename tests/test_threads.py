@@ -11,6 +11,7 @@ import pytest
 
 import ventaroxi as vx
 
+from functions import FUNCTIONS
 from support import record_figure, run_python, workload
 
 THREADS = 8
@@ -23,7 +24,7 @@ SPECIAL = [np.nan, np.inf, -np.inf, 0.0, -0.0, 1.0]
 
 def argument(function):
     values = np.concatenate([np.linspace(-0.5, 6.0, 250), SPECIAL])
-    if function not in ("To_T_from_Ma", "Po_P_from_Ma"):
+    if not FUNCTIONS[function].one_dimensional:
         values = values.reshape(16, 16)
     values.flags.writeable = False
     return values
@@ -31,14 +32,9 @@ def argument(function):
 
 def calls():
     """Every function, with sup both ways where it has one."""
-    for function in vx.__all__:
-        rests = (
-            [(1.4, True), (1.4, False)]
-            if "sup" in getattr(vx, function).__text_signature__
-            else [(1.4,)]
-        )
-        for rest in rests:
-            yield getattr(vx, function), (argument(function), *rest)
+    for row in FUNCTIONS.values():
+        for rest in dict.fromkeys((row.rest(1.4, True), row.rest(1.4, False))):
+            yield getattr(vx, row.name), (argument(row.name), *rest)
 
 
 CALLS = list(calls())
