@@ -11,6 +11,7 @@ import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 RELATIONS = ROOT / "src" / "relations"
+UNIT_SOURCES = ROOT / "tests" / "cpp"
 FLAGS = ["-std=c++20", "-O3", "-ffp-contract=off", "-fno-math-errno", "-Wall", "-Wextra"]
 ISA_FLAGS = {
     "avx2": ["-mavx2", "-mfma", "-DVENTAROXI_ISA=avx2"],
@@ -58,9 +59,13 @@ def module_kernel():
             )
             objects.append(str(obj))
         binary = pathlib.Path(build) / "power_choice_test"
-        sources = ["power_choice_test.cpp", "power_choice.cpp", "power_tables.cpp"]
+        sources = [
+            UNIT_SOURCES / "power_choice_test.cpp",
+            RELATIONS / "power_choice.cpp",
+            RELATIONS / "power_tables.cpp",
+        ]
         subprocess.run(
-            ["c++", *FLAGS, *[str(RELATIONS / s) for s in sources], *objects, "-o", str(binary)],
+            ["c++", *FLAGS, f"-I{RELATIONS}", *map(str, sources), *objects, "-o", str(binary)],
             check=True,
         )
         return subprocess.run(
@@ -76,6 +81,7 @@ def run_harness(isa, quick):
             *FLAGS,
             *ISA_FLAGS[isa],
             f"-I{RELATIONS}",
+            f"-I{UNIT_SOURCES}",
             str(ROOT / "bench" / "kernel_bench.cpp"),
             str(RELATIONS / "power_tables.cpp"),
             "-o",

@@ -1,19 +1,13 @@
 // Times each relation two ways on the same inputs and checks that both give the same bits:
 // one element at a time through the relation's scalar operator()(double), and the whole
-// run through the library's kernel (bind_run). For the area ratio it also times the literal
+// run as the kernels run it (bind_relation). For the area ratio it also times the literal
 // 10000-pass search on a few hundred targets per branch against the kernel on the same
 // targets. Prints one JSON object on standard output.
 //
 // Usage: kernel_bench [--quick]
-#include "area_ratio_inverse.hpp"
 #include "area_ratio_search_literal.hpp"
-#include "flow_functions.hpp"
-#include "flow_inverses.hpp"
-#include "isentropic.hpp"
-#include "isentropic_inverses.hpp"
-#include "normal_shock.hpp"
+#include "relation_list.hpp"
 #include "run.hpp"
-#include "shock_inverses.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -21,10 +15,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace ventaroxi;
@@ -71,10 +69,10 @@ double one_at_a_time(const Relation& relation, const double* in, double* out, st
     return seconds_since(start);
 }
 
-double whole_run(const RunKernel& kernel, const double* in, double* out, std::size_t count)
+double whole_run(const BoundRelation& bound, const double* in, double* out, std::size_t count)
 {
     const auto start = std::chrono::steady_clock::now();
-    kernel.apply(kernel.relation, in, out, count);
+    bound.apply(bound.constants, in, out, count);
     return seconds_since(start);
 }
 
@@ -127,24 +125,54 @@ std::vector<double> uniform(double lo, double hi, std::size_t count, std::uint64
     return values;
 }
 
-// Inputs: Mach numbers in [lo, hi], mapped through `forward` for an inverse.
-template <class Forward>
-std::vector<double> inputs(const Settings& s, double lo, double hi, const Forward& forward)
-{
-    std::vector<double> values = uniform(lo, hi, s.max_elements, 20240601);
-    for (double& v : values) {
-        v = forward(v);
-    }
-    return values;
-}
-
-const auto mach = [](double M) { return M; };
-
 // The impulse function, which the library only inverts.
 double impulse(double M)
 {
     const double k = (ga - 1) * 0.5;
     return std::sqrt(ga - 1) / ga * (1 + ga * M * M) / (M * std::sqrt(1 + k * M * M));
+}
+
+// What an inverse Ma_from_X is given: X_from_Ma of Mach numbers.
+std::function<double(double)> forward_of(std::string_view inverse)
+{
+    if (inverse == "Ma_from_F_mcpTo") {
+        return impulse;
+    }
+    const std::string forward =
+        std::string(inverse.substr(inverse.find("_from_") + 6)) + "_from_Ma";
+    std::function<double(double)> found;
+    Relations::for_each([&]<class Relation>(std::string_view name) {
+        if (name == forward) {
+            found = [relation = make_relation<Relation>(ga, false)](double M) {
+                return relation(M);
+            };
+        }
+    });
+    if (!found) {
+        std::fprintf(stderr, "kernel_bench: no forward relation %s for %.*s\n", forward.c_str(),
+                     static_cast<int>(inverse.size()), inverse.data());
+        std::exit(2);
+    }
+    return found;
+}
+
+// Inputs of a relation: Mach numbers drawn from its branch, behind a normal shock only
+// above 1, mapped through the forward relation for an inverse.
+std::vector<double> inputs(const Settings& s, std::string_view name, bool takes_sup, bool sup)
+{
+    constexpr std::string_view shock[] = {"Mash_from_Ma", "Posh_Po_from_Ma", "Ma_from_Mash",
+                                          "Ma_from_Posh_Po"};
+    const bool supersonic = (takes_sup && sup) || std::ranges::find(shock, name) != std::end(shock);
+    const double lo = supersonic ? 1 : 0.05;
+    const double hi = takes_sup && !sup ? 1 : 5;
+    std::vector<double> values = uniform(lo, hi, s.max_elements, 20240601);
+    if (name.starts_with("Ma_from_")) {
+        const std::function<double(double)> forward = forward_of(name);
+        for (double& v : values) {
+            v = forward(v);
+        }
+    }
+    return values;
 }
 
 template <class Relation>
@@ -163,12 +191,12 @@ void measure(const Settings& s, const std::string& label, const Relation& relati
     const std::vector<double> in(all_inputs.begin(), all_inputs.begin() + count);
     std::vector<double> single(count);
     std::vector<double> run(count);
-    const RunKernel kernel = bind_run(relation);
+    const BoundRelation bound = bind_relation(relation);
     std::vector<double> single_times;
     std::vector<double> run_times;
     for (int r = 0; r < s.repeats; ++r) {
         single_times.push_back(one_at_a_time(relation, in.data(), single.data(), count));
-        run_times.push_back(whole_run(kernel, in.data(), run.data(), count));
+        run_times.push_back(whole_run(bound, in.data(), run.data(), count));
     }
     print_row("relation", label, count, median(single_times) / count * 1e9, "one_at_a_time",
               median(run_times) / count * 1e9, in, single, run);
@@ -214,11 +242,11 @@ void measure_area_search(const Settings& s, bool sup)
     const double literal_seconds = seconds_since(start);
 
     const Ma_from_A_Acrit inverse(ga, sup);
-    const RunKernel kernel = bind_run(inverse);
+    const BoundRelation bound = bind_relation(inverse);
     std::vector<double> run(targets.size());
     std::vector<double> run_times;
     for (int r = 0; r < s.repeats; ++r) {
-        run_times.push_back(whole_run(kernel, targets.data(), run.data(), targets.size()));
+        run_times.push_back(whole_run(bound, targets.data(), run.data(), targets.size()));
     }
     print_row("area_search", sup ? "Ma_from_A_Acrit[sup]" : "Ma_from_A_Acrit[sub]", targets.size(),
               literal_seconds / targets.size() * 1e9, "literal",
@@ -227,42 +255,17 @@ void measure_area_search(const Settings& s, bool sup)
 
 void measure_all(const Settings& s)
 {
-    const auto forward = [](auto relation) { return [relation](double M) { return relation(M); }; };
-    const auto branches = [](const char* name, bool sup) {
-        return std::string(name) + (sup ? "[sup]" : "[sub]");
-    };
-    measure(s, "To_T_from_Ma", To_T_from_Ma(ga), inputs(s, 0.05, 5, mach));
-    measure(s, "Po_P_from_Ma", Po_P_from_Ma(ga), inputs(s, 0.05, 5, mach));
-    measure(s, "rhoo_rho_from_Ma", rhoo_rho_from_Ma(ga), inputs(s, 0.05, 5, mach));
-    measure(s, "V_cpTo_from_Ma", V_cpTo_from_Ma(ga), inputs(s, 0.05, 5, mach));
-    measure(s, "mcpTo_APo_from_Ma", mcpTo_APo_from_Ma(ga), inputs(s, 0.05, 5, mach));
-    measure(s, "mcpTo_AP_from_Ma", mcpTo_AP_from_Ma(ga), inputs(s, 0.05, 5, mach));
-    measure(s, "A_Acrit_from_Ma", A_Acrit_from_Ma(ga), inputs(s, 0.05, 5, mach));
-    measure(s, "Mash_from_Ma", Mash_from_Ma(ga), inputs(s, 1, 5, mach));
-    measure(s, "Posh_Po_from_Ma", Posh_Po_from_Ma(ga), inputs(s, 1, 5, mach));
-    measure(s, "Ma_from_Po_P", Ma_from_Po_P(ga), inputs(s, 0.05, 5, forward(Po_P_from_Ma(ga))));
-    measure(s, "Ma_from_To_T", Ma_from_To_T(ga), inputs(s, 0.05, 5, forward(To_T_from_Ma(ga))));
-    measure(s, "Ma_from_rhoo_rho", Ma_from_rhoo_rho(ga),
-            inputs(s, 0.05, 5, forward(rhoo_rho_from_Ma(ga))));
-    measure(s, "Ma_from_V_cpTo", Ma_from_V_cpTo(ga),
-            inputs(s, 0.05, 5, forward(V_cpTo_from_Ma(ga))));
-    for (const bool sup : {false, true}) {
-        const double lo = sup ? 1 : 0.05;
-        const double hi = sup ? 5 : 1;
-        measure(s, branches("Ma_from_F_mcpTo", sup), Ma_from_F_mcpTo(ga, sup),
-                inputs(s, lo, hi, impulse));
-        measure(s, branches("Ma_from_mcpTo_APo", sup), Ma_from_mcpTo_APo(ga, sup),
-                inputs(s, lo, hi, forward(mcpTo_APo_from_Ma(ga))));
-    }
-    measure(s, "Ma_from_mcpTo_AP", Ma_from_mcpTo_AP(ga),
-            inputs(s, 0.05, 5, forward(mcpTo_AP_from_Ma(ga))));
-    for (const bool sup : {false, true}) {
-        measure(s, branches("Ma_from_A_Acrit", sup), Ma_from_A_Acrit(ga, sup),
-                inputs(s, sup ? 1 : 0.05, sup ? 5 : 1, forward(A_Acrit_from_Ma(ga))));
-    }
-    measure(s, "Ma_from_Mash", Ma_from_Mash(ga), inputs(s, 1, 5, forward(Mash_from_Ma(ga))));
-    measure(s, "Ma_from_Posh_Po", Ma_from_Posh_Po(ga),
-            inputs(s, 1, 5, forward(Posh_Po_from_Ma(ga))));
+    Relations::for_each([&]<class Relation>(std::string_view name) {
+        for (const bool sup : {false, true}) {
+            if (sup && !takes_sup<Relation>) {
+                continue;
+            }
+            const std::string label =
+                std::string(name) + (takes_sup<Relation> ? (sup ? "[sup]" : "[sub]") : "");
+            measure(s, label, make_relation<Relation>(ga, sup),
+                    inputs(s, name, takes_sup<Relation>, sup));
+        }
+    });
     measure_area_search(s, false);
     measure_area_search(s, true);
 }

@@ -107,7 +107,7 @@ step_style() {
   plant examples/nozzle.py "$work/probe/nozzle.py" "GA = 1.4" "GA=1.4"
   must_fail "a line is laid out by hand" "$ruff" format --check --config pyproject.toml "$work/probe/nozzle.py"
 
-  log "clang-format $("$clang_format" --version | grep -o '[0-9][0-9.]*' | head -1): layout of every C++ source of src/"
+  log "clang-format $("$clang_format" --version | grep -o '[0-9][0-9.]*' | head -1): layout of every C++ source of src/ and tests/cpp/"
   local differing=0 conforming=0 source
   while read -r source; do
     if "$clang_format" --dry-run -Werror "$source" 2>/dev/null; then
@@ -116,7 +116,7 @@ step_style() {
     fi
     "$clang_format" "$source" | diff -u "$source" --label "$source" - --label "$source (clang-format)" || true
     differing=$((differing + 1))
-  done < <(git ls-files 'src/*.cpp' 'src/*.hpp' 'src/*.h')
+  done < <(git ls-files 'src/*.cpp' 'src/*.hpp' 'src/*.h' 'tests/cpp/*.cpp' 'tests/cpp/*.hpp')
   echo "clang-format: $conforming sources conform, $differing differ"
   ((differing == 0)) || die "$differing C++ sources differ from .clang-format (diffs above)"
   # A conforming file with one badly laid-out line.
@@ -129,15 +129,15 @@ step_style() {
 
 step_tidy() {
   setup_tools
-  log "clang-tidy $("$tools/bin/clang-tidy" --version | grep -o 'version [0-9.]*' | cut -d' ' -f2): .clang-tidy's checks on src/"
+  log "clang-tidy $("$tools/bin/clang-tidy" --version | grep -o 'version [0-9.]*' | cut -d' ' -f2): .clang-tidy's checks on src/ and the C++ units"
   # The compilation database that meson writes at set-up: the same flags as the build.
   PATH=$tools/bin:$PATH meson setup "$work/tidy-build" >"$work/tidy-setup.log" || {
     cat "$work/tidy-setup.log"
     die "meson setup"
   }
-  git ls-files 'src/*.cpp' | xargs -P 2 -n 1 "$tools/bin/clang-tidy" -p "$work/tidy-build" --quiet \
+  git ls-files 'src/*.cpp' 'tests/cpp/*_test.cpp' | xargs -P 2 -n 1 "$tools/bin/clang-tidy" -p "$work/tidy-build" --quiet \
     2> >(grep -v 'warnings generated' >&2)
-  echo "clang-tidy: $(git ls-files 'src/*.cpp' | wc -l) sources and the headers of src/ they include are clean"
+  echo "clang-tidy: $(git ls-files 'src/*.cpp' 'tests/cpp/*_test.cpp' | wc -l) sources and the headers they include are clean"
   cat >"$work/probe/bug.cpp" <<'EOF'
 #include <utility>
 #include <vector>

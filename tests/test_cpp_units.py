@@ -5,7 +5,7 @@ one element at a time, and the choice of kernel set by the platform's pow.
 
 Each unit is built for the baseline instruction set and, where the processor has them, for
 AVX2 with FMA, like the module's two kernel sets. The C library picks its own pow by the same
-processor features; the baseline build is compared with the C library's baseline pow, which
+processor features; the baseline build is compared with the C library's non-fused pow, which
 GLIBC_TUNABLES selects by masking those features from it. The per_element build, the module's
 set for a pow that no lane kernel reproduces, is compared with whatever pow the process has."""
 
@@ -18,9 +18,11 @@ import tempfile
 
 import pytest
 
-RELATIONS = pathlib.Path(__file__).resolve().parent.parent / "src" / "relations"
-# The flags meson builds every source with, one per line, and an optimisation level.
-FLAGS = [*(RELATIONS / "compile_flags.txt").read_text().split(), "-O2"]
+UNIT_SOURCES = pathlib.Path(__file__).resolve().parent / "cpp"
+RELATIONS = UNIT_SOURCES.parent.parent / "src" / "relations"
+# The flags meson builds every source with, one per line, an optimisation level, and where the
+# units find the relations' headers.
+FLAGS = [*(RELATIONS / "compile_flags.txt").read_text().split(), "-O2", f"-I{RELATIONS}"]
 UNITS = ["newton_test", "area_ratio_search_test", "power_test", "lanes_test"]
 
 
@@ -70,7 +72,7 @@ def test_cpp_unit(unit, variant, tmp_path):
         pytest.skip("this processor has no AVX2 with FMA")
     flags, environment = VARIANTS[variant]
     binary = tmp_path / unit
-    sources = [str(RELATIONS / f"{unit}.cpp"), str(RELATIONS / "power_tables.cpp")]
+    sources = [str(UNIT_SOURCES / f"{unit}.cpp"), str(RELATIONS / "power_tables.cpp")]
     build = subprocess.run(
         ["c++", *FLAGS, *flags, *sources, "-o", str(binary)], capture_output=True, text=True
     )
@@ -155,8 +157,8 @@ def power_choice_binary(directory):
         pytest.fail(f"{MUSL_LIBC} is missing: install Debian's musl-dev")
     binary = directory / "power_choice_test"
     sources = [
-        str(RELATIONS / f)
-        for f in ("power_choice_test.cpp", "power_choice.cpp", "power_tables.cpp")
+        str(UNIT_SOURCES / "power_choice_test.cpp"),
+        *(str(RELATIONS / f) for f in ("power_choice.cpp", "power_tables.cpp")),
     ]
     build = subprocess.run(
         ["c++", *FLAGS, *sources, *objects, *musl, "-o", str(binary)],

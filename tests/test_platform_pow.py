@@ -20,7 +20,7 @@ from support import record_figure, run_python, workload
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 # The flags meson builds every source with, and an optimisation level.
 FLAGS = [*(ROOT / "src" / "relations" / "compile_flags.txt").read_text().split(), "-O2"]
-# GLIBC_TUNABLES, or "perturbed": tests/perturbed_pow.cpp preloaded, a pow that no kernel set
+# GLIBC_TUNABLES, or "perturbed": tests/cpp/perturbed_pow.cpp preloaded, a pow that no kernel set
 # reproduces, so that the module evaluates its powers one element at a time.
 SETTINGS = {
     "unmasked": None,
@@ -77,10 +77,10 @@ def build_library(source, library):
 @pytest.fixture(scope="module")
 def libraries(tmp_path_factory):
     directory = tmp_path_factory.mktemp("pow")
-    reference = [ROOT / "tests" / "relation_reference.cpp", ROOT / "src/relations/power_tables.cpp"]
+    reference = [ROOT / "tests/cpp/relation_reference.cpp", ROOT / "src/relations/power_tables.cpp"]
     return (
         build_library(reference, directory / "relation_reference.so"),
-        build_library([ROOT / "tests" / "perturbed_pow.cpp"], directory / "perturbed_pow.so"),
+        build_library([ROOT / "tests/cpp/perturbed_pow.cpp"], directory / "perturbed_pow.so"),
     )
 
 

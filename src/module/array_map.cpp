@@ -77,21 +77,21 @@ std::ptrdiff_t offset_of_first_element(const StridedView& view)
     return offset;
 }
 
-void map_block(const char* lowest, std::size_t count, RunKernel kernel, double* out)
+void map_block(const char* lowest, std::size_t count, BoundRelation relation, double* out)
 {
     if (reinterpret_cast<std::uintptr_t>(lowest) % alignof(double) == 0) {
-        kernel.apply(kernel.relation, reinterpret_cast<const double*>(lowest), out, count);
+        relation.apply(relation.constants, reinterpret_cast<const double*>(lowest), out, count);
         return;
     }
     // Misaligned data is read as a flat run through the staging buffer.
     const auto length = static_cast<std::ptrdiff_t>(count);
     const std::ptrdiff_t stride = element_size;
-    map_strided(StridedView{1, &length, &stride, lowest}, kernel, out);
+    map_strided(StridedView{1, &length, &stride, lowest}, relation, out);
 }
 
 }  // namespace
 
-bool map_elements(const StridedView& view, RunKernel kernel, MappedResult& result)
+bool map_elements(const StridedView& view, BoundRelation relation, MappedResult& result)
 {
     const std::size_t count = has_zero_length(view) ? 0 : element_count(view);
     if (!result.buffer.allocate(count)) {
@@ -100,14 +100,14 @@ bool map_elements(const StridedView& view, RunKernel kernel, MappedResult& resul
     if (view.ndim == 0 || is_gap_free_block(view)) {
         const std::ptrdiff_t offset = count == 0 ? 0 : offset_of_first_element(view);
         if (count != 0) {
-            map_block(view.data - offset, count, kernel, result.buffer.data());
+            map_block(view.data - offset, count, relation, result.buffer.data());
         }
         result.data_offset = offset;
         std::copy(view.strides, view.strides + view.ndim, result.strides.begin());
         return true;
     }
     if (count != 0) {
-        map_strided(view, kernel, result.buffer.data());
+        map_strided(view, relation, result.buffer.data());
     }
     result.data_offset = 0;
     c_order_strides(view, result.strides.data());

@@ -1,9 +1,9 @@
 // The one engine that maps a relation over every element of an array of any layout.
 // It knows strides and memory order and nothing of formulas: each relation reaches it as a
-// RunKernel that turns a contiguous run of inputs into a contiguous run of results.
+// BoundRelation that turns a contiguous run of inputs into a contiguous run of results.
 #pragma once
 
-#include "../relations/run_kernel.hpp"
+#include "../relations/bound_relation.hpp"
 #include "result_buffer.hpp"
 
 #include <array>
@@ -41,10 +41,11 @@ struct MappedResult {
     std::array<std::ptrdiff_t, max_dimensions> strides{};
 };
 
-// Applies `kernel` to every element of `view` (at most max_dimensions axes). An input that
+// Applies `relation` to every element of `view` (at most max_dimensions axes). An input that
 // is one gap-free block keeps its memory order and strides in the result; any other input
 // gives a C-ordered result. Returns false, with nothing allocated, when the result buffer
 // cannot be allocated.
-[[nodiscard]] bool map_elements(const StridedView& view, RunKernel kernel, MappedResult& result);
+[[nodiscard]] bool map_elements(const StridedView& view, BoundRelation relation,
+                                MappedResult& result);
 
 }  // namespace ventaroxi

@@ -29,9 +29,8 @@ PyObject* wrap_result(const StridedView& view, MappedResult& result)
     double* storage = result.buffer.data();
     char* data = storage != nullptr ? reinterpret_cast<char*>(storage) + result.data_offset
                                     : reinterpret_cast<char*>(&empty_result_storage);
-    const std::size_t count = result.buffer.count();
-    PyRef container = new_slice_container(
-        OwnedStorage{result.buffer.release(), count, count, &release_result_storage});
+    PyRef container =
+        new_slice_container(OwnedStorage{result.buffer.release(), &release_result_storage});
     if (!container) {
         return raise_panic("Failed to create slice container");
     }
@@ -57,13 +56,13 @@ PyObject* wrap_result(const StridedView& view, MappedResult& result)
 
 }  // namespace
 
-PyObject* map_to_new_array(const ArrayDescription& input, RunKernel kernel)
+PyObject* map_to_new_array(const ArrayDescription& input, BoundRelation relation)
 {
     // The result array is created from this copy of the shape: creating it allocates, a
     // collection may run finalisers then, and one of them may reshape the input.
     const StridedView view = input.view();
     MappedResult result;
-    if (!map_elements(view, kernel, result)) {
+    if (!map_elements(view, relation, result)) {
         return PyErr_NoMemory();
     }
     return wrap_result(view, result);

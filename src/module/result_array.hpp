@@ -2,14 +2,14 @@
 // a new ndarray. evaluate.hpp, compiled per instruction set, needs nothing else of the module.
 #pragma once
 
-#include "../relations/run_kernel.hpp"
+#include "../relations/bound_relation.hpp"
 #include "array_map.hpp"
 #include "python.hpp"
 
 namespace ventaroxi {
 
-// Maps `kernel` over every element of the described float64 array and returns the new
+// Maps `relation` over every element of the described float64 array and returns the new
 // result array, or nullptr with MemoryError or PanicException set.
-PyObject* map_to_new_array(const ArrayDescription& input, RunKernel kernel);
+PyObject* map_to_new_array(const ArrayDescription& input, BoundRelation relation);
 
 }  // namespace ventaroxi

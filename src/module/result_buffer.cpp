@@ -22,7 +22,7 @@ void advise_huge_pages(void* storage, std::size_t bytes)
 {
     const auto start = reinterpret_cast<std::uintptr_t>(storage);
     const std::uintptr_t first_page = (start + page - 1) & ~(page - 1);
-    // Advice only: where the kernel refuses it, nothing changes but the speed.
+    // Advice only: where the operating system refuses it, nothing changes but the speed.
     madvise(reinterpret_cast<void*>(first_page), bytes - (first_page - start), MADV_HUGEPAGE);
 }
 // Python's allocation tracing keeps our buffers apart from its own heap (domain 0).
@@ -48,11 +48,10 @@ bool ResultBuffer::allocate(std::size_t count) noexcept
     }
     PyTraceMalloc_Track(trace_domain, reinterpret_cast<std::uintptr_t>(storage), bytes);
     data_ = static_cast<double*>(storage);
-    count_ = count;
     return true;
 }
 
-void release_result_storage(double* data, std::size_t, std::size_t) noexcept
+void release_result_storage(double* data) noexcept
 {
     if (data == nullptr) {
         return;

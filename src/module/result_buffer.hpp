@@ -7,7 +7,7 @@
 namespace ventaroxi {
 
 // Frees storage that came from ResultBuffer; the signature the owner object records.
-void release_result_storage(double* data, std::size_t length, std::size_t capacity) noexcept;
+void release_result_storage(double* data) noexcept;
 
 // Owns the result storage of one call until it is handed to the array's owner object.
 // The storage is aligned for whole-vector stores and registered with Python's allocation
@@ -18,27 +18,18 @@ public:
     // Nothing is allocated for zero elements. Returns false when the memory is not there.
     [[nodiscard]] bool allocate(std::size_t count) noexcept;
 
-    ResultBuffer(ResultBuffer&& other) noexcept
-        : data_(std::exchange(other.data_, nullptr)), count_(std::exchange(other.count_, 0))
-    {
-    }
+    ResultBuffer(ResultBuffer&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
     ResultBuffer& operator=(ResultBuffer&&) = delete;
     ResultBuffer(const ResultBuffer&) = delete;
     ResultBuffer& operator=(const ResultBuffer&) = delete;
-    ~ResultBuffer() { release_result_storage(data_, count_, count_); }
+    ~ResultBuffer() { release_result_storage(data_); }
 
     double* data() const noexcept { return data_; }
-    std::size_t count() const noexcept { return count_; }
     // The caller takes over the storage and must free it with release_result_storage.
-    double* release() noexcept
-    {
-        count_ = 0;
-        return std::exchange(data_, nullptr);
-    }
+    double* release() noexcept { return std::exchange(data_, nullptr); }
 
 private:
     double* data_ = nullptr;
-    std::size_t count_ = 0;
 };
 
 }  // namespace ventaroxi

@@ -17,7 +17,7 @@ void slice_container_dealloc(PyObject* self)
     // Only new_slice_container makes instances, and always with storage; an instance made
     // some other way would hold none, and must still go quietly.
     if (storage.release != nullptr) {
-        storage.release(storage.data, storage.length, storage.capacity);
+        storage.release(storage.data);
     }
     PyBaseObject_Type.tp_free(self);
     Py_DECREF(type);  // instances of a heap type hold a reference to it
@@ -64,7 +64,7 @@ PyRef new_slice_container(OwnedStorage storage)
     PyTypeObject* type = container_type.get(create_container_type, refuse_container_type);
     SliceContainer* container = type != nullptr ? PyObject_New(SliceContainer, type) : nullptr;
     if (container == nullptr) {
-        storage.release(storage.data, storage.length, storage.capacity);
+        storage.release(storage.data);
         return {};
     }
     container->storage = storage;

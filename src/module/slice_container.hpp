@@ -10,9 +10,7 @@ namespace ventaroxi {
 
 struct OwnedStorage {
     double* data;
-    std::size_t length;
-    std::size_t capacity;
-    void (*release)(double* data, std::size_t length, std::size_t capacity) noexcept;
+    void (*release)(double* data) noexcept;
 };
 
 // Returns a new container that releases `storage` when it is destroyed. When the container

@@ -10,7 +10,7 @@ namespace ventaroxi {
 namespace {
 
 constexpr std::ptrdiff_t element_size = sizeof(double);
-// Elements per kernel call: small enough for the stack and the first-level cache, long
+// Elements per call of the relation: small enough for the stack and the first-level cache, long
 // enough that the call costs nothing per element.
 constexpr std::ptrdiff_t staging_length = 512;
 // Elements taken down the input's short axis in one tile of a transposing walk: a few
@@ -22,7 +22,7 @@ constexpr std::ptrdiff_t tile_rows = 32;
 // row would evict its own lines, and a transposing walk goes in tiles.
 constexpr std::ptrdiff_t cached_row_length = 1024;
 // A run that is contiguous and aligned on both sides and at least this long is handed to
-// the kernel in place; shorter ones share a kernel call through the staging buffer.
+// the relation in place; shorter ones share a call through the staging buffer.
 constexpr std::ptrdiff_t direct_length = 64;
 
 // One axis of the walk: its length, the byte stride of the input along it and the step,
@@ -87,12 +87,12 @@ bool is_aligned(const char* in)
 }
 
 // Collects runs along the last axis (each written forward, one element after another in
-// the result) into one staging buffer, so that every kernel call sees a contiguous run of
-// inputs however short the runs are. The kernel gives an element the same bits in whatever
+// the result) into one staging buffer, so that every call of the relation sees a contiguous run of
+// inputs however short the runs are. The relation gives an element the same bits in whatever
 // position of whatever run it lies, so the grouping changes no result.
 class RunBatcher {
 public:
-    RunBatcher(RunKernel kernel, double* out) : kernel_(kernel), out_(out) {}
+    RunBatcher(BoundRelation relation, double* out) : relation_(relation), out_(out) {}
     RunBatcher(const RunBatcher&) = delete;
     RunBatcher& operator=(const RunBatcher&) = delete;
 
@@ -100,8 +100,8 @@ public:
     {
         if (in_stride == element_size && length >= direct_length && is_aligned(in)) {
             flush();
-            kernel_.apply(kernel_.relation, reinterpret_cast<const double*>(in), out_ + out,
-                          static_cast<std::size_t>(length));
+            relation_.apply(relation_.constants, reinterpret_cast<const double*>(in), out_ + out,
+                            static_cast<std::size_t>(length));
             return;
         }
         while (length > 0) {
@@ -126,9 +126,9 @@ public:
         }
         const auto count = static_cast<std::size_t>(filled_);
         if (chained_) {
-            kernel_.apply(kernel_.relation, in_staging_, out_ + runs_[0].out, count);
+            relation_.apply(relation_.constants, in_staging_, out_ + runs_[0].out, count);
         } else {
-            kernel_.apply(kernel_.relation, in_staging_, out_staging_, count);
+            relation_.apply(relation_.constants, in_staging_, out_staging_, count);
             const double* results = out_staging_;
             for (std::ptrdiff_t r = 0; r < run_count_; ++r) {
                 const auto bytes = static_cast<std::size_t>(runs_[r].length) * sizeof(double);
@@ -161,7 +161,7 @@ private:
         filled_ += count;
     }
 
-    RunKernel kernel_;
+    BoundRelation relation_;
     double* out_;
     std::ptrdiff_t filled_ = 0;
     std::ptrdiff_t run_count_ = 0;
@@ -200,7 +200,7 @@ int transposing_axis(const Walk& walk)
 // input is read in runs, and each row of the tile's results is stored as one contiguous
 // piece of the result.
 void map_plane(const char* in, double* out, const WalkAxis& rows, const WalkAxis& columns,
-               RunKernel kernel)
+               BoundRelation relation)
 {
     alignas(64) double in_tile[staging_length];
     alignas(64) double out_tile[staging_length];
@@ -217,8 +217,8 @@ void map_plane(const char* in, double* out, const WalkAxis& rows, const WalkAxis
                     std::memcpy(&in_tile[r * tile_width + c], element, sizeof(double));
                 }
             }
-            kernel.apply(kernel.relation, in_tile, out_tile,
-                         static_cast<std::size_t>(tile_height * tile_width));
+            relation.apply(relation.constants, in_tile, out_tile,
+                           static_cast<std::size_t>(tile_height * tile_width));
             double* row_start = out + rows.out_step * row + column;
             for (std::ptrdiff_t r = 0; r < tile_height; ++r, row_start += rows.out_step) {
                 std::memcpy(row_start, &out_tile[r * tile_width],
@@ -233,18 +233,18 @@ void map_plane(const char* in, double* out, const WalkAxis& rows, const WalkAxis
 // Along the last axis in runs, in row-major order of the other axes; or, when the input
 // reads shorter along another axis (a Fortran-ordered or transposed view), in planes of
 // that axis and the last one, walked in tiles.
-void map_strided(const StridedView& view, RunKernel kernel, double* out)
+void map_strided(const StridedView& view, BoundRelation relation, double* out)
 {
     const Walk walk = plan_walk(view);
     if (walk.ndim == 0) {
-        RunBatcher batcher(kernel, out);
+        RunBatcher batcher(relation, out);
         batcher.add(walk.in, element_size, walk.out_start, 1);
         batcher.flush();
         return;
     }
     const int last = walk.ndim - 1;
     const int rows = transposing_axis(walk);
-    RunBatcher batcher(kernel, out);
+    RunBatcher batcher(relation, out);
     std::array<std::ptrdiff_t, max_dimensions> index{};
     const char* in = walk.in;
     std::ptrdiff_t out_at = walk.out_start;
@@ -252,7 +252,7 @@ void map_strided(const StridedView& view, RunKernel kernel, double* out)
         if (rows < 0) {
             batcher.add(in, walk.axes[last].in_stride, out_at, walk.axes[last].length);
         } else {
-            map_plane(in, out + out_at, walk.axes[rows], walk.axes[last], kernel);
+            map_plane(in, out + out_at, walk.axes[rows], walk.axes[last], relation);
         }
         int axis = last - 1;
         for (; axis >= 0; --axis) {

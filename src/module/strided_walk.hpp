@@ -6,8 +6,8 @@
 
 namespace ventaroxi {
 
-// Stores kernel(element i) at out[i] for every element of `view`, i counted in row-major
+// Stores relation(element i) at out[i] for every element of `view`, i counted in row-major
 // index order; `out` holds one double per element.
-void map_strided(const StridedView& view, RunKernel kernel, double* out);
+void map_strided(const StridedView& view, BoundRelation relation, double* out);
 
 }  // namespace ventaroxi

@@ -24,11 +24,6 @@ inline namespace VENTAROXI_ISA {
 
 inline constexpr std::int64_t area_ratio_passes = 10000;
 
-inline bool same_bits(double a, double b)
-{
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
-
 // Where a window says the comparison of the midpoint with the target comes out.
 struct AreaRatioWindow {
     Lanes a;  // midpoints below a move the lower bound
@@ -40,28 +35,26 @@ struct AreaRatioBisection {
     Lanes lo;
     Lanes hi;
     Lanes x;  // the midpoint of the next pass, (lo + hi)*0.5
-    Mask pass;
+    IntegerLanes pass;
 };
 
 namespace area_ratio_detail {
 
-using Bits = std::uint64_t __attribute__((vector_size(lane_count * sizeof(double))));
-
 // floor(log2 |x|) of a positive normal x, as an integer in each lane.
-inline Mask exponent_of(Lanes x)
+inline IntegerLanes exponent_of(Lanes x)
 {
-    return __builtin_bit_cast(Mask, (__builtin_bit_cast(Bits, x) >> 52) & 0x7ff) - 1023;
+    return __builtin_bit_cast(IntegerLanes, (__builtin_bit_cast(BitLanes, x) >> 52) & 0x7ff) - 1023;
 }
 
 // 2^k for integers k in the normal range.
-inline Lanes power_of_two(Mask k)
+inline Lanes power_of_two(IntegerLanes k)
 {
-    return __builtin_bit_cast(Lanes, __builtin_bit_cast(Bits, k + 1023) << 52);
+    return __builtin_bit_cast(Lanes, __builtin_bit_cast(BitLanes, k + 1023) << 52);
 }
 
-inline Mask clamp(Mask k, std::int64_t low, std::int64_t high)
+inline IntegerLanes clamp(IntegerLanes k, std::int64_t low, std::int64_t high)
 {
-    return k < low ? Mask{} + low : (k > high ? Mask{} + high : k);
+    return k < low ? IntegerLanes{} + low : (k > high ? IntegerLanes{} + high : k);
 }
 
 // Whether the bracket [lo, hi] spans 2^w equally spaced doubles (w >= 1): lo not negative
@@ -69,9 +62,9 @@ inline Mask clamp(Mask k, std::int64_t low, std::int64_t high)
 // and the path of a bisection through it is read off the bits of the window's ends.
 inline Mask is_dyadic(Lanes lo, Lanes hi)
 {
-    const Bits low = __builtin_bit_cast(Bits, lo);
-    const Bits high = __builtin_bit_cast(Bits, hi);
-    const Bits width = high - low;
+    const BitLanes low = __builtin_bit_cast(BitLanes, lo);
+    const BitLanes high = __builtin_bit_cast(BitLanes, hi);
+    const BitLanes width = high - low;
     return __builtin_bit_cast(Mask,
                               ((width & (width - 1)) == 0) & (width >= 2) &
                                   (((high - 1) >> 52) == (low >> 52))) &
@@ -83,7 +76,7 @@ inline Mask is_dyadic(Lanes lo, Lanes hi)
 // the window's ends clipped to 1 <= A <= B < 2^w, the midpoints on the way are the
 // prefixes of A with a one appended; the first inside [A, B] is at the highest bit where A
 // and B differ, or at A itself if A's lowest one lies above that bit.
-inline void descend_dyadic(Lanes& lo, Lanes& hi, Lanes& x, Mask& pass,
+inline void descend_dyadic(Lanes& lo, Lanes& hi, Lanes& x, IntegerLanes& pass,
                            const AreaRatioWindow& window, Mask which)
 {
     for (int lane = 0; lane < lane_count; ++lane) {
@@ -130,11 +123,11 @@ inline AreaRatioBisection open_area_ratio_bisection(const AreaRatioWindow& windo
     if (sup) {
         const Mask bounded = window.b < 1e300;
         // The first pass p whose upper bound before it, hi_p, may not exceed b.
-        const Mask q = exponent_of(
+        const IntegerLanes q = exponent_of(
             select(bounded & (window.b - 1 >= 0x1p-1000), window.b - 1, Lanes{} + 0x1p-1000));
-        Mask first = clamp(1022 - q, 0, 1023);
-        first = (first > 969) & (first < 972) ? Mask{} + 969 : first;
-        first = bounded ? first : Mask{};
+        IntegerLanes first = clamp(1022 - q, 0, 1023);
+        first = ((first > 969) & (first < 972)) ? IntegerLanes{} + 969 : first;
+        first = bounded ? first : IntegerLanes{};
         const Mask halving = first <= 969;
         // MAX*2^-p, and 1 + (2^52 - 1)*2^-(p - 972): both exact.
         const Lanes halved =
@@ -148,13 +141,13 @@ inline AreaRatioBisection open_area_ratio_bisection(const AreaRatioWindow& windo
         // (A subnormal b reads as exponent -1023, which stops the prefix at 2^-1021.)
         const Mask high_prefix = (window.b < 0.5) & (window.b > 0);
         const Mask low_prefix = (window.a > 0.5) & (window.a < 1);
-        const Mask qb = exponent_of(select(high_prefix, window.b, Lanes{} + 0.25));
-        const Mask qa = exponent_of(select(low_prefix, 1 - window.a, Lanes{} + 0.25));
-        const Mask first_high = clamp(-qb - 1, 0, 1021);
-        const Mask first_low = clamp(-qa - 1, 0, 52);
+        const IntegerLanes qb = exponent_of(select(high_prefix, window.b, Lanes{} + 0.25));
+        const IntegerLanes qa = exponent_of(select(low_prefix, 1 - window.a, Lanes{} + 0.25));
+        const IntegerLanes first_high = clamp(-qb - 1, 0, 1021);
+        const IntegerLanes first_low = clamp(-qa - 1, 0, 52);
         state.lo = select(low_prefix, 1 - power_of_two(-first_low), Lanes{});
         state.hi = select(high_prefix, power_of_two(-first_high), Lanes{} + 1.0);
-        state.pass = high_prefix ? first_high : (low_prefix ? first_low : Mask{});
+        state.pass = high_prefix ? first_high : (low_prefix ? first_low : IntegerLanes{});
     }
     state.x = (state.lo + state.hi) * 0.5;
     return state;
@@ -194,7 +187,7 @@ public:
             }
             lo_ = select(below, x_, lo_);
             hi_ = select(above, x_, hi_);
-            pass_ -= outside;
+            pass_ += one_where(outside);
             x_ = (lo_ + hi_) * 0.5;
             const Mask dyadic = outside & area_ratio_detail::is_dyadic(lo_, hi_);
             if (any(dyadic)) {
@@ -223,9 +216,10 @@ public:
         const Lanes new_lo = select(running_ & to_lo, x_, lo_);
         const Lanes new_hi = select(running_ & to_hi, x_, hi_);
         const Lanes new_x = (new_lo + new_hi) * 0.5;
-        pass_ -= running_;  // a mask lane is -1 where it holds
-        const Mask unmoved = (__builtin_bit_cast(Mask, new_lo) == __builtin_bit_cast(Mask, lo_)) &
-            (__builtin_bit_cast(Mask, new_hi) == __builtin_bit_cast(Mask, hi_));
+        pass_ += one_where(running_);
+        const Mask unmoved =
+            (__builtin_bit_cast(BitLanes, new_lo) == __builtin_bit_cast(BitLanes, lo_)) &
+            (__builtin_bit_cast(BitLanes, new_hi) == __builtin_bit_cast(BitLanes, hi_));
         const Mask settled = running_ & (unmoved | (pass_ >= area_ratio_passes));
         lo_ = new_lo;
         hi_ = new_hi;
@@ -242,7 +236,7 @@ private:
     Lanes lo_;
     Lanes hi_;
     Lanes x_;
-    Mask pass_;
+    IntegerLanes pass_;
     Lanes result_;
     Mask running_;
     AreaRatioWindow window_;

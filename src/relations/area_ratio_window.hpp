@@ -83,14 +83,13 @@ struct AreaRatioPredictor {
     // atanh((m - 1)/(m + 1)) for the mantissa m, taken into [sqrt(1/2), sqrt(2)).
     static Lanes log_of(Lanes t)
     {
-        using Bits = area_ratio_detail::Bits;
-        const Bits bits = __builtin_bit_cast(Bits, t);
+        const BitLanes bits = __builtin_bit_cast(BitLanes, t);
         const Lanes mantissa =
             __builtin_bit_cast(Lanes, (bits & 0x000fffffffffffff) | 0x3ff0000000000000);
         const Mask high = mantissa > 1.4142135623730951;
         const Lanes m = select(high, mantissa * 0.5, mantissa);
-        const Lanes exponent =
-            integer_to_double(__builtin_bit_cast(Mask, (bits >> 52) & 0x7ff) - 1023 - high);
+        const Lanes exponent = integer_to_double(
+            __builtin_bit_cast(IntegerLanes, (bits >> 52) & 0x7ff) - 1023 + one_where(high));
         const Lanes z = (m - 1) / (m + 1);
         const Lanes z2 = z * z;
         const Lanes series = 1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7 + z2 * (1.0 / 9))));
@@ -117,16 +116,17 @@ struct AreaRatioPredictor {
                                 f *
                                     (1.0 / 120 +
                                      f * (1.0 / 720 + f * (1.0 / 5040 + f * (1.0 / 40320))))))));
-        const Mask k =
-            __builtin_bit_cast(Mask, shifted) - __builtin_bit_cast(Mask, Lanes{} + shift);
+        const IntegerLanes k = __builtin_bit_cast(IntegerLanes, shifted) -
+            __builtin_bit_cast(IntegerLanes, Lanes{} + shift);
         return series * area_ratio_detail::power_of_two(k);
     }
 
     // Exact for the integers of an exponent: added into the mantissa of 1.5*2^52.
-    static Lanes integer_to_double(Mask k)
+    static Lanes integer_to_double(IntegerLanes k)
     {
         constexpr double shift = 0x1.8p52;
-        return __builtin_bit_cast(Lanes, __builtin_bit_cast(Mask, Lanes{} + shift) + k) - shift;
+        return __builtin_bit_cast(Lanes, __builtin_bit_cast(IntegerLanes, Lanes{} + shift) + k) -
+            shift;
     }
 };
 

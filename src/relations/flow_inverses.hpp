@@ -161,7 +161,7 @@ struct Ma_from_F_mcpTo {
     auto settings(const Real& t) const
     {
         return NewtonSettings{[this, &t](Real x) { return residual(x, t); },
-                              [this](Real x) { return slope(x); }, newton_tolerance, newton_cap};
+                              [this](Real x) { return slope(x); }};
     }
 
     double operator()(double F_mcpTo) const

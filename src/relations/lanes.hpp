@@ -7,6 +7,10 @@
 
 #include "isa.hpp"
 
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -34,6 +38,22 @@ inline void store_lanes(double* to, Lanes lanes) { __builtin_memcpy(to, &lanes, 
 // Comparisons of lanes give a mask: all bits set in the lanes where they hold.
 using Mask = decltype(Lanes{} < Lanes{});
 
+// A signed integer per lane (exponents, pass counts), and the bits of each lane's double.
+// The integers are a vector type of their own, their element type another 64-bit integer
+// than the mask's, so that the compiler refuses a mask used as a count or a count as a mask
+// (clang needs -flax-vector-conversions=none for that, which meson.build gives it).
+using MaskElement = std::remove_cvref_t<decltype(Mask{}[0])>;
+using Integer = std::conditional_t<std::is_same_v<MaskElement, long>, long long, long>;
+using IntegerLanes = Integer __attribute__((vector_size(sizeof(Lanes))));
+using BitLanes = std::uint64_t __attribute__((vector_size(sizeof(Lanes))));
+static_assert(sizeof(Integer) == sizeof(double) && !std::is_same_v<IntegerLanes, Mask>);
+// Comparing integers gives a mask, as comparing lanes does.
+static_assert(
+    std::is_same_v<decltype(std::declval<IntegerLanes>() < std::declval<IntegerLanes>()), Mask>);
+
+// 1 in the lanes where `where` holds, 0 elsewhere.
+inline IntegerLanes one_where(Mask where) { return __builtin_bit_cast(IntegerLanes, where) & 1; }
+
 inline Lanes select(Mask where, Lanes then, Lanes otherwise) { return where ? then : otherwise; }
 inline Mask every_lane() { return Mask{} == Mask{}; }
 
@@ -55,7 +75,7 @@ inline bool any(Mask mask)
 
 inline Lanes fabs(Lanes x)
 {
-    return __builtin_bit_cast(Lanes, __builtin_bit_cast(Mask, x) & 0x7fffffffffffffff);
+    return __builtin_bit_cast(Lanes, __builtin_bit_cast(BitLanes, x) & 0x7fffffffffffffff);
 }
 inline Mask isnan(Lanes x) { return x != x; }
 

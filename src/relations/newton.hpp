@@ -34,8 +34,6 @@ template <class Residual, class Slope>
 struct NewtonSettings {
     Residual residual;
     Slope slope;
-    double tolerance;
-    std::uint32_t cap;
 };
 
 enum class NewtonFailure : unsigned char {
@@ -65,8 +63,8 @@ NewtonOutcome solve_newton(const NewtonSettings<Residual, Slope>& settings, doub
         step = settings.residual(x) / settings.slope(x);
         x = x - step;
         // Ordered: a NaN step is not above the tolerance and ends the loop.
-    } while (std::fabs(step) > settings.tolerance && k < settings.cap);
-    if (std::fabs(step) > settings.tolerance) {
+    } while (std::fabs(step) > newton_tolerance && k < newton_cap);
+    if (std::fabs(step) > newton_tolerance) {
         return {x, NewtonFailure::iteration_limit, k};
     }
     if (std::isnan(x)) {
@@ -119,12 +117,12 @@ NewtonLanes solve_newton(const NewtonSettings<Residual, Slope>& settings, Lanes 
         const Lanes new_step = settings.residual(x) / settings.slope(x);
         step = select(running, new_step, step);
         x = select(running, x - new_step, x);
-        running &= fabs(step) > settings.tolerance;
-        if (k >= settings.cap || !any(running)) {
+        running &= fabs(step) > newton_tolerance;
+        if (k >= newton_cap || !any(running)) {
             break;
         }
     }
-    const Mask found = active & ~(fabs(step) > settings.tolerance) & ~isnan(x);
+    const Mask found = active & ~(fabs(step) > newton_tolerance) & ~isnan(x);
     return {select(found, x, Lanes{} + rejected), found};
 }
 

@@ -24,8 +24,8 @@ inline double pow(double base, double exponent) { return std::pow(base, exponent
 
 namespace power_detail {
 
-using Bits = std::uint64_t __attribute__((vector_size(lane_count * sizeof(double))));
-using SignedBits = std::int64_t __attribute__((vector_size(lane_count * sizeof(double))));
+using Bits = BitLanes;
+using SignedBits = IntegerLanes;
 
 inline Bits bits_of(Lanes x) { return __builtin_bit_cast(Bits, x); }
 inline Lanes double_of(Bits bits) { return __builtin_bit_cast(Lanes, bits); }

@@ -1,9 +1,9 @@
 // The seam between the array engine and the relations, as the relations meet it: a relation
-// bound into a RunKernel (run_kernel.hpp), whose run applies the relation on lanes.
+// bound into a BoundRelation (bound_relation.hpp), which applies the relation on lanes.
 #pragma once
 
+#include "bound_relation.hpp"
 #include "lanes.hpp"
-#include "run_kernel.hpp"
 
 #include <concepts>
 #include <cstddef>
@@ -31,12 +31,12 @@ concept BlockRelation = requires(const Relation& relation, const double* in, dou
 // give other bits than the same element gets inside a run, so every element, in whatever
 // position of whatever run, takes the same path.
 template <LaneRelation Relation>
-void apply_lanes(const void* bound, const double* in, double* out, std::size_t count)
+void apply_lanes(const void* constants, const double* in, double* out, std::size_t count)
 {
     // A small relation is copied, so that its constants stay in registers across the
     // stores; a large one is not.
     using Local = std::conditional_t<(sizeof(Relation) <= 64), const Relation, const Relation&>;
-    Local relation = *static_cast<const Relation*>(bound);
+    Local relation = *static_cast<const Relation*>(constants);
     constexpr std::size_t width = [] {
         if constexpr (BlockRelation<Relation>) {
             return static_cast<std::size_t>(Relation::block_count);
@@ -69,9 +69,9 @@ void apply_lanes(const void* bound, const double* in, double* out, std::size_t c
 }
 
 template <LaneRelation Relation>
-RunKernel bind_run(const Relation& relation)
+BoundRelation bind_relation(const Relation& relation)
 {
-    return RunKernel{&apply_lanes<Relation>, &relation};
+    return BoundRelation{&apply_lanes<Relation>, &relation};
 }
 
 }  // namespace VENTAROXI_ISA

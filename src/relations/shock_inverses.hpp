@@ -49,7 +49,7 @@ struct Ma_from_Mash {
     auto settings(const Real& t) const
     {
         return NewtonSettings{[this, &t](Real M) { return forward(M) - t; },
-                              [this](Real M) { return slope(M); }, newton_tolerance, newton_cap};
+                              [this](Real M) { return slope(M); }};
     }
 
     double operator()(double Mash) const
@@ -117,7 +117,7 @@ struct Ma_from_Posh_Po {
     auto settings(const Real& t) const
     {
         return NewtonSettings{[this, &t](Real M) { return forward(M) - t; },
-                              [this](Real M) { return slope(M); }, newton_tolerance, newton_cap};
+                              [this](Real M) { return slope(M); }};
     }
 
     double operator()(double Posh_Po) const

@@ -67,8 +67,8 @@ void compare(double ga, bool sup, const std::vector<double>& targets, Tally& tal
     const A_Acrit_from_Ma area(ga);
     const Ma_from_A_Acrit inverse(ga, sup);
     std::vector<double> in_run(targets.size());
-    const ventaroxi::RunKernel kernel = bind_run(inverse);
-    kernel.apply(kernel.relation, targets.data(), in_run.data(), targets.size());
+    const ventaroxi::BoundRelation bound = bind_relation(inverse);
+    bound.apply(bound.constants, targets.data(), in_run.data(), targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) {
         const double t = targets[i];
         const double literal = search_area_ratio_literal(area, t, sup);

@@ -1,6 +1,6 @@
 // The area-ratio bisection run for all of its passes, with no early stop and no special
-// case for a NaN target: the reference that search_area_ratio must match bit for bit
-// (NaN targets aside), and the baseline its cost is measured against.
+// case for a NaN target: the reference that Ma_from_A_Acrit's search (area_ratio_search.hpp)
+// must match bit for bit (NaN targets aside), and the reference its cost is measured against.
 #pragma once
 
 #include "isa.hpp"

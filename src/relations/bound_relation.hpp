@@ -8,11 +8,11 @@
 namespace ventaroxi {
 
 // A relation bound to its constants, type-erased so that one engine serves them all. The
-// engine calls `apply(relation, in, out, count)`; it is a plain record, so that nothing of
+// engine calls `apply(constants, in, out, count)`; it is a plain record, so that nothing of
 // it is compiled differently for different instruction sets. run.hpp binds a relation.
-struct RunKernel {
-    void (*apply)(const void* relation, const double* in, double* out, std::size_t count);
-    const void* relation;
+struct BoundRelation {
+    void (*apply)(const void* constants, const double* in, double* out, std::size_t count);
+    const void* constants;
 };
 
 }  // namespace ventaroxi
