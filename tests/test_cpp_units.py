@@ -3,86 +3,50 @@ Python cannot reach: the Newton stop rules, the area-ratio search against its fu
 power function on lanes against the C library's pow, every relation on lanes against itself
 one element at a time, and the choice of kernel set by the platform's pow.
 
-Each unit is built for the baseline instruction set and, where the processor has them, for
-AVX2 with FMA, like the module's two kernel sets. The C library picks its own pow by the same
-processor features; the baseline build is compared with the C library's non-fused pow, which
-GLIBC_TUNABLES selects by masking those features from it. The per_element build, the module's
-set for a pow that no lane kernel reproduces, is compared with whatever pow the process has."""
+Each unit is built for every kernel set of src/kernel_sets.txt for this architecture, and run
+where the processor runs the set (skipped otherwise), as `meson test` does. The C library
+picks its own pow by processor features; each set is compared with the C library's pow under
+the GLIBC_TUNABLES of its row (the baseline set with the non-fused pow, which masking FMA
+selects). A set whose power is the platform's pow runs the units that do not test the power
+itself."""
 
-import functools
 import os
 import pathlib
 import platform
 import subprocess
-import tempfile
 
 import pytest
 
-UNIT_SOURCES = pathlib.Path(__file__).resolve().parent / "cpp"
-RELATIONS = UNIT_SOURCES.parent.parent / "src" / "relations"
-# The flags meson builds every source with, one per line, an optimisation level, and where the
-# units find the relations' headers.
-FLAGS = [*(RELATIONS / "compile_flags.txt").read_text().split(), "-O2", f"-I{RELATIONS}"]
+import kernel_sets
+from kernel_sets import RELATIONS, UNIT_SOURCES
+
 UNITS = ["newton_test", "area_ratio_search_test", "power_test", "lanes_test"]
+# The relations on lanes, and the area-ratio search, whose windows must hold whatever power
+# the lanes have.
+PLATFORM_POWER_UNITS = ("lanes_test", "area_ratio_search_test")
+CASES = [
+    (unit, s.name)
+    for s in kernel_sets.kernel_sets()
+    for unit in UNITS
+    if s.power == "lanes" or unit in PLATFORM_POWER_UNITS
+]
 
 
-# Asks the processor itself (CPUID, and XGETBV for the operating system's support of the
-# AVX state), as the module's run-time dispatch does, so that no /proc is needed.
-PROBE = """
-int main() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 0 : 1;
-}
-"""
-
-
-@functools.cache
-def has_avx2_and_fma():
-    # Under user-mode emulation the host's processor answers, not the one the tests'
-    # programs are built for.
-    if platform.machine() not in ("x86_64", "AMD64"):
-        return False
-    with tempfile.TemporaryDirectory() as folder:
-        source, binary = pathlib.Path(folder, "probe.cpp"), pathlib.Path(folder, "probe")
-        source.write_text(PROBE, encoding="ascii")
-        build = subprocess.run(
-            ["c++", str(source), "-o", str(binary)], capture_output=True, text=True
-        )
-        assert build.returncode == 0, build.stderr
-        return subprocess.run([str(binary)]).returncode == 0
-
-
-VARIANTS = {
-    "baseline": ([], {"GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2,-FMA"}),
-    "avx2": (["-mavx2", "-mfma", "-DVENTAROXI_ISA=avx2"], {}),
-    "per_element": (["-DVENTAROXI_ISA=per_element", "-DVENTAROXI_POW_PER_ELEMENT"], {}),
-}
-
-
-# The per_element set differs from the baseline only in its power, which is pow itself: the
-# relations on its lanes are what it has to show, and the area-ratio search, whose windows
-# must hold whatever power the lanes have.
-PER_ELEMENT_UNITS = ("lanes_test", "area_ratio_search_test")
-CASES = [(u, v) for u in UNITS for v in VARIANTS if v != "per_element" or u in PER_ELEMENT_UNITS]
-
-
-@pytest.mark.parametrize(("unit", "variant"), CASES)
-def test_cpp_unit(unit, variant, tmp_path):
-    if variant == "avx2" and not has_avx2_and_fma():
-        pytest.skip("this processor has no AVX2 with FMA")
-    flags, environment = VARIANTS[variant]
+@pytest.mark.parametrize(("unit", "name"), CASES)
+def test_cpp_unit(unit, name, tmp_path):
+    kernel_set = kernel_sets.by_name(name)
+    if not kernel_sets.runs(kernel_set):
+        pytest.skip(f"this processor lacks some of {' '.join(kernel_set.features)}")
     binary = tmp_path / unit
     sources = [str(UNIT_SOURCES / f"{unit}.cpp"), str(RELATIONS / "power_tables.cpp")]
-    build = subprocess.run(
-        ["c++", *FLAGS, *flags, *sources, "-o", str(binary)], capture_output=True, text=True
-    )
-    assert build.returncode == 0, build.stderr
+    flags = [*kernel_sets.compile_flags("-O2"), *kernel_set.arguments]
+    kernel_sets.compile([*flags, *sources, "-o", str(binary)], unit)
     run = subprocess.run(
         [str(binary)],
         capture_output=True,
         text=True,
         timeout=600,
-        env={**os.environ, **environment},
+        env={**os.environ, **kernel_set.environment},
     )
     assert run.returncode == 0, run.stdout + run.stderr
 
@@ -122,51 +86,14 @@ def musl_pow_object(directory):
 
 
 def power_choice_binary(directory):
-    """power_choice_test with the candidates of the host's kernel sets and of both variants,
+    """power_choice_test with the candidates of the offered kernel sets and of both variants,
     and musl's pow where Debian's musl-dev is installed (on x86-64)."""
-    candidates = {
-        "baseline": [],
-        "test_fused": ["-DVENTAROXI_POW_FUSED=1"],
-        "test_unfused": ["-DVENTAROXI_POW_FUSED=0"],
-    }
-    if platform.machine() == "x86_64":
-        candidates["avx2"] = ["-mavx2", "-mfma"]
-    objects = []
-    for name, flags in candidates.items():
-        obj = directory / f"power_candidate_{name}.o"
-        build = subprocess.run(
-            [
-                "c++",
-                *FLAGS,
-                *flags,
-                f"-DVENTAROXI_ISA={name}",
-                "-c",
-                str(RELATIONS / "power_candidate.cpp"),
-                "-o",
-                str(obj),
-            ],
-            capture_output=True,
-            text=True,
-        )
-        assert build.returncode == 0, build.stderr
-        objects.append(str(obj))
     musl = []
     if MUSL_LIBC.exists():
         musl = ["-DVENTAROXI_MUSL_POW", str(musl_pow_object(directory))]
     elif os.environ.get("VENTAROXI_REQUIRE_OPTIONAL") == "1":
         pytest.fail(f"{MUSL_LIBC} is missing: install Debian's musl-dev")
-    binary = directory / "power_choice_test"
-    sources = [
-        str(UNIT_SOURCES / "power_choice_test.cpp"),
-        *(str(RELATIONS / f) for f in ("power_choice.cpp", "power_tables.cpp")),
-    ]
-    build = subprocess.run(
-        ["c++", *FLAGS, *sources, *objects, *musl, "-o", str(binary)],
-        capture_output=True,
-        text=True,
-    )
-    assert build.returncode == 0, build.stderr
-    return binary, bool(musl)
+    return kernel_sets.power_choice_test(directory, "-O2", musl), bool(musl)
 
 
 @pytest.fixture(scope="module")

@@ -1,14 +1,17 @@
 #include "../relations/power_candidate.hpp"
+#include "../relations/processor_features.hpp"
 #include "kernels.hpp"
 
 #include <array>
 #include <cmath>
+#include <string_view>
 
-#if defined(VENTAROXI_AVX2_KERNELS)
-namespace ventaroxi::relations::avx2 {
-extern const PowerCandidate power_candidate;
-}
-#endif
+#define VENTAROXI_DECLARE_POWER(name, features)                                                    \
+    namespace ventaroxi::relations::name {                                                         \
+    extern const PowerCandidate power_candidate;                                                   \
+    }
+VENTAROXI_OFFERED_KERNEL_SETS(VENTAROXI_DECLARE_POWER)
+#undef VENTAROXI_DECLARE_POWER
 
 namespace ventaroxi {
 namespace {
@@ -16,33 +19,45 @@ namespace {
 struct KernelSet {
     const Evaluators* evaluators;
     const relations::PowerCandidate* power;
+    std::string_view features;
 };
+
+#define VENTAROXI_OFFER(name, features)                                                            \
+    KernelSet{&ventaroxi::name::evaluators, &ventaroxi::relations::name::power_candidate, features},
+constexpr KernelSet offered[] = {VENTAROXI_OFFERED_KERNEL_SETS(VENTAROXI_OFFER)};
+#undef VENTAROXI_OFFER
+
+consteval bool features_are_known()
+{
+    for (const KernelSet& set : offered) {
+        if (!known_features(set.features)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(features_are_known(),
+              "src/kernel_sets.txt names a feature that "
+              "relations/processor_features.hpp cannot ask about");
 
 // The platform's pow, called one pair at a time through a pointer, in this process.
 double platform_pow(double base, double exponent) { return std::pow(base, exponent); }
 
-// The widest kernel set that the processor runs and whose power gives the bits of the
-// platform's pow; the per_element set when none does. The processor test also covers the
-// operating system's saving of the wide registers.
 const Evaluators& choose_evaluators()
 {
-    std::array<KernelSet, 2> sets{};
-    std::size_t runnable = 0;
-#if defined(VENTAROXI_AVX2_KERNELS)
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-        sets[runnable++] = {&ventaroxi::avx2::evaluators,
-                            &ventaroxi::relations::avx2::power_candidate};
-    }
-#endif
-    sets[runnable++] = {&ventaroxi::baseline::evaluators,
-                        &ventaroxi::relations::baseline::power_candidate};
-    std::array<relations::PowerCandidate, sets.size()> candidates{};
-    for (std::size_t i = 0; i < runnable; ++i) {
-        candidates[i] = *sets[i].power;
+    std::array<const KernelSet*, std::size(offered)> runnable{};
+    std::array<relations::PowerCandidate, std::size(offered)> candidates{};
+    std::size_t count = 0;
+    for (const KernelSet& set : offered) {
+        if (processor_has(set.features)) {
+            runnable[count] = &set;
+            candidates[count++] = *set.power;
+        }
     }
     const std::size_t agreeing =
-        relations::first_agreeing(std::span(candidates.data(), runnable), &platform_pow);
-    return agreeing < runnable ? *sets[agreeing].evaluators : ventaroxi::per_element::evaluators;
+        relations::first_agreeing(std::span(candidates.data(), count), &platform_pow);
+    return agreeing < count ? *runnable[agreeing]->evaluators
+                            : ventaroxi::VENTAROXI_FALLBACK_KERNEL_SET::evaluators;
 }
 
 }  // namespace

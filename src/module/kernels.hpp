@@ -1,8 +1,9 @@
-// The relations compiled for each instruction set, and the choice among them.
+// The relations compiled for each kernel set, and the choice among them.
 #pragma once
 
 #include "../relations/isa.hpp"
 #include "array_map.hpp"
+#include "kernel_sets.hpp"
 #include "python.hpp"
 #include "signatures.hpp"
 
@@ -22,22 +23,17 @@ using Evaluate = PyObject* (*)(const ArrayDescription& input, double ga, bool su
 // One evaluator per row of function_table, in its order.
 using Evaluators = std::array<Evaluate, function_count>;
 
-// One set per instruction set; kernels.cpp is compiled once for each.
-namespace baseline {
-extern const Evaluators evaluators;
-}
-// The baseline instructions, with the power one element at a time by the platform's pow.
-namespace per_element {
-extern const Evaluators evaluators;
-}
-#if defined(VENTAROXI_AVX2_KERNELS)
-namespace avx2 {
-extern const Evaluators evaluators;
-}
-#endif
+// One column per kernel set; kernels.cpp is compiled once for each.
+#define VENTAROXI_DECLARE_EVALUATORS(name, features)                                               \
+    namespace name {                                                                               \
+    extern const Evaluators evaluators;                                                            \
+    }
+VENTAROXI_OFFERED_KERNEL_SETS(VENTAROXI_DECLARE_EVALUATORS)
+VENTAROXI_DECLARE_EVALUATORS(VENTAROXI_FALLBACK_KERNEL_SET, "")
+#undef VENTAROXI_DECLARE_EVALUATORS
 
-// The widest set this processor runs whose power gives the platform pow's bits, or the
-// per_element set (see relations/power_choice.hpp).
+// The first offered set that this processor runs and whose power gives the platform pow's
+// bits, or the fallback set (see relations/power_choice.hpp).
 const Evaluators& active_evaluators() noexcept;
 
 }  // namespace ventaroxi

@@ -1,5 +1,5 @@
-// A few doubles evaluated side by side, as wide as the instruction set of this
-// compilation. The arithmetic operators of GCC's vector types are the IEEE operations of
+// A few doubles evaluated side by side, as many as the kernel set of this compilation has
+// lanes (src/kernel_sets.txt; the build passes VENTAROXI_LANE_COUNT). The arithmetic operators of GCC's vector types are the IEEE operations of
 // each lane, and the square root is the correctly rounded one, so a relation evaluated on
 // lanes gives the bits it gives one element at a time. (The power function on lanes is in
 // power.hpp.)
@@ -15,16 +15,46 @@
 #include <immintrin.h>
 #endif
 
+// Compiled outside the build (by an editor), the lanes are as wide as the instruction set.
+#if !defined(VENTAROXI_LANE_COUNT)
+#if defined(__AVX512F__)
+#define VENTAROXI_LANE_COUNT 8
+#elif defined(__AVX2__)
+#define VENTAROXI_LANE_COUNT 4
+#else
+#define VENTAROXI_LANE_COUNT 2
+#endif
+#endif
+
+// The vector register that the lanes fill exactly, in bits, where the instruction set has
+// one; 0 where it has none, and the operations that would want one go lane by lane. The
+// intrinsic branches here and in power.hpp are chosen by this alone, each pinned to its
+// width, so that a set whose lanes do not fill a register takes no register's branch (eight
+// lanes built for AVX2 go lane by lane; the compiler splits their arithmetic in two).
+#if defined(__AVX512F__) && VENTAROXI_LANE_COUNT == 8
+#define VENTAROXI_LANE_REGISTER 512
+#elif defined(__AVX__) && VENTAROXI_LANE_COUNT == 4
+#define VENTAROXI_LANE_REGISTER 256
+#elif defined(__SSE2__) && VENTAROXI_LANE_COUNT == 2
+#define VENTAROXI_LANE_REGISTER 128
+#else
+#define VENTAROXI_LANE_REGISTER 0
+#endif
+
 namespace ventaroxi::relations {
 inline namespace VENTAROXI_ISA {
 
-#if defined(__AVX2__)
-inline constexpr int lane_count = 4;
-#else
-inline constexpr int lane_count = 2;
-#endif
+inline constexpr int lane_count = VENTAROXI_LANE_COUNT;
 
 using Lanes = double __attribute__((vector_size(lane_count * sizeof(double))));
+
+#if VENTAROXI_LANE_REGISTER == 512
+static_assert(sizeof(Lanes) == sizeof(__m512d));
+#elif VENTAROXI_LANE_REGISTER == 256
+static_assert(sizeof(Lanes) == sizeof(__m256d));
+#elif VENTAROXI_LANE_REGISTER == 128
+static_assert(sizeof(Lanes) == sizeof(__m128d));
+#endif
 
 inline Lanes load_lanes(const double* from)
 {
@@ -59,10 +89,13 @@ inline Mask every_lane() { return Mask{} == Mask{}; }
 
 inline bool any(Mask mask)
 {
-#if defined(__AVX2__)
-    return _mm256_movemask_pd(reinterpret_cast<__m256d&>(mask)) != 0;
-#elif defined(__x86_64__)
-    return _mm_movemask_pd(reinterpret_cast<__m128d&>(mask)) != 0;
+#if VENTAROXI_LANE_REGISTER == 512
+    const auto bits = __builtin_bit_cast(__m512i, mask);
+    return _mm512_test_epi64_mask(bits, bits) != 0;
+#elif VENTAROXI_LANE_REGISTER == 256
+    return _mm256_movemask_pd(__builtin_bit_cast(__m256d, mask)) != 0;
+#elif VENTAROXI_LANE_REGISTER == 128
+    return _mm_movemask_pd(__builtin_bit_cast(__m128d, mask)) != 0;
 #else
     for (int lane = 0; lane < lane_count; ++lane) {
         if (mask[lane] != 0) {
@@ -81,9 +114,11 @@ inline Mask isnan(Lanes x) { return x != x; }
 
 inline double sqrt(double x) { return __builtin_sqrt(x); }
 
-#if defined(__AVX2__)
+#if VENTAROXI_LANE_REGISTER == 512
+inline Lanes sqrt(Lanes x) { return _mm512_sqrt_pd(x); }
+#elif VENTAROXI_LANE_REGISTER == 256
 inline Lanes sqrt(Lanes x) { return _mm256_sqrt_pd(x); }
-#elif defined(__x86_64__)
+#elif VENTAROXI_LANE_REGISTER == 128
 inline Lanes sqrt(Lanes x) { return _mm_sqrt_pd(x); }
 #else
 inline Lanes sqrt(Lanes x)

@@ -44,7 +44,9 @@ inline constexpr bool fused_variant = false;
 // a*b + c rounded once; called only where fused_variant holds.
 inline Lanes fused(Lanes a, Lanes b, Lanes c)
 {
-#if defined(__FMA__) && defined(__AVX2__)
+#if VENTAROXI_LANE_REGISTER == 512
+    return _mm512_fmadd_pd(a, b, c);
+#elif VENTAROXI_LANE_REGISTER == 256 && defined(__FMA__)
     return _mm256_fmadd_pd(a, b, c);
 #else
     for (int lane = 0; lane < lane_count; ++lane) {
@@ -67,7 +69,7 @@ struct ExpEntries {
     Bits scale_bits;
 };
 
-#if defined(__AVX2__)
+#if VENTAROXI_LANE_REGISTER == 256
 // Whole entries are loaded and transposed, which is cheaper than a gather per field.
 inline LogEntries load_log_entries(Bits index)
 {

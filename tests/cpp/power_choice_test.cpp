@@ -5,12 +5,15 @@
 // beyond the probes; and the choice costs little; on 64-bit Arm, the fused lanes are chosen.
 // Prints the choice made in this process.
 //
-// Linked with power_candidate.cpp compiled for the host's kernel sets (baseline; avx2 on
-// x86-64) and for the two variants at baseline instructions (test_fused, test_unfused).
+// Linked with power_candidate.cpp compiled for the kernel sets the module offers
+// (kernel_sets.hpp) and for the two variants at baseline instructions (test_fused,
+// test_unfused).
 // Built with VENTAROXI_MUSL_POW, it is also linked with musl's pow under the name musl_pow.
 //
 // Usage: power_choice_test [--which]   (--which prints only the name of the chosen set)
+#include "kernel_sets.hpp"
 #include "power_candidate.hpp"
+#include "processor_features.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -23,19 +26,14 @@
 
 using namespace ventaroxi::relations;
 
-namespace ventaroxi::relations {
-namespace test_fused {
-extern const PowerCandidate power_candidate;
-}
-namespace test_unfused {
-extern const PowerCandidate power_candidate;
-}
-#if defined(__x86_64__)
-namespace avx2 {
-extern const PowerCandidate power_candidate;
-}
-#endif
-}  // namespace ventaroxi::relations
+#define DECLARE_POWER(name, features)                                                              \
+    namespace ventaroxi::relations::name {                                                         \
+    extern const PowerCandidate power_candidate;                                                   \
+    }
+DECLARE_POWER(test_fused, "")
+DECLARE_POWER(test_unfused, "")
+VENTAROXI_OFFERED_KERNEL_SETS(DECLARE_POWER)
+#undef DECLARE_POWER
 
 #if defined(VENTAROXI_MUSL_POW)
 extern "C" double musl_pow(double, double);
@@ -68,22 +66,26 @@ double perturbed_pow(double x, double y)
     return x == last.base && y == last.exponent ? std::nextafter(exact, INFINITY) : exact;
 }
 
-// The host's kernel sets that this processor runs, widest first, as the module lists them.
+// The offered kernel sets that this processor runs, in the module's order.
 std::vector<PowerCandidate> host_candidates()
 {
     std::vector<PowerCandidate> sets;
-#if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-        sets.push_back(avx2::power_candidate);
+#define OFFER(name, features)                                                                      \
+    if (ventaroxi::processor_has(features)) {                                                      \
+        sets.push_back(ventaroxi::relations::name::power_candidate);                               \
     }
-#endif
-    sets.push_back(baseline::power_candidate);
+    VENTAROXI_OFFERED_KERNEL_SETS(OFFER)
+#undef OFFER
     return sets;
 }
 
 const char* chosen_name(const std::vector<PowerCandidate>& sets, std::size_t chosen)
 {
-    return chosen < sets.size() ? sets[chosen].name : "per_element";
+#define NAME_OF(name) #name
+#define NAME(name) NAME_OF(name)
+    return chosen < sets.size() ? sets[chosen].name : NAME(VENTAROXI_FALLBACK_KERNEL_SET);
+#undef NAME
+#undef NAME_OF
 }
 
 void probes_separate_the_variants()
