@@ -4,21 +4,50 @@
 #include "pending_error.hpp"
 #include "py_ref.hpp"
 
+#include <structmember.h>
+
+#include <cstddef>
 #include <utility>
 
 namespace ventaroxi {
 namespace {
 
+struct PanicObject {
+    PyBaseExceptionObject exception;
+    PyObject* weak_references;
+};
+
+// Instances can be weakly referenced, as those of any exception class made in Python can.
+PyMemberDef panic_members[] = {
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(PanicObject, weak_references), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot panic_slots[] = {
+    {Py_tp_doc,
+     const_cast<char*>("An internal fault of ventaroxi, raised at the interpreter boundary.")},
+    {Py_tp_members, panic_members},
+    {0, nullptr},
+};
+
+// Frozen: the name, and BaseException as the base, so that `except Exception` does not
+// swallow a fault (ARCHITECTURE.md). Closed to Python: no attribute of the class can be set
+// or deleted, so no program can give it another base (`__bases__`) or another `__new__`, and
+// every fault raises exactly this class. It can still be subclassed, and its instances take
+// attributes as every exception's do.
+PyType_Spec panic_spec = {
+    "ventaroxi.PanicException",
+    sizeof(PanicObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE,
+    panic_slots,
+};
+
 CreatedOnce<PyObject> panic_class;
 
 PyObject* create_panic_class()
 {
-    // Frozen: the name, and BaseException as the base, so that `except Exception` does not
-    // swallow a fault (ARCHITECTURE.md).
-    return PyErr_NewExceptionWithDoc(
-        "ventaroxi.PanicException",
-        "An internal fault of ventaroxi, raised at the interpreter boundary.", PyExc_BaseException,
-        nullptr);
+    return PyType_FromSpecWithBases(&panic_spec, PyExc_BaseException);
 }
 
 [[gnu::cold]] PyObject* refuse_panic_class()
