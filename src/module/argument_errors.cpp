@@ -1,7 +1,9 @@
 #include "argument_errors.hpp"
 
+#include "pending_error.hpp"
 #include "py_ref.hpp"
 
+#include <optional>
 #include <string>
 
 namespace ventaroxi {
@@ -36,8 +38,9 @@ bool raise_type_error(const std::string& message)
     return false;
 }
 
-// The type's __qualname__, as text that a message can carry.
-std::string qualified_type_name(PyObject* object)
+// The type's __qualname__, as text that a message can carry (a placeholder for one that
+// cannot be read); none, with the error pending, when the reading ran out of memory.
+std::optional<std::string> qualified_type_name(PyObject* object)
 {
     PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(object)));
     Py_ssize_t length = 0;
@@ -45,19 +48,20 @@ std::string qualified_type_name(PyObject* object)
         ? PyUnicode_AsUTF8AndSize(name.get(), &length)
         : nullptr;
     if (text == nullptr) {
-        PyErr_Clear();
+        if (!set_aside_pending_error()) {
+            return std::nullopt;
+        }
         return "<failed to extract type name>";
     }
-    return {text, static_cast<std::size_t>(length)};
+    return std::string(text, static_cast<std::size_t>(length));
 }
 
-// The keyword as str() writes it; a str subclass whose __str__ raises is written as its
-// plain text.
+// The keyword as str() writes it; a str subclass whose __str__ raises an ordinary error is
+// written as its plain text.
 PyRef keyword_text(PyObject* keyword)
 {
     PyRef text = PyRef::steal(PyObject_Str(keyword));
-    if (!text && PyUnicode_Check(keyword)) {
-        PyErr_Clear();
+    if (!text && PyUnicode_Check(keyword) && set_aside_pending_error()) {
         text = PyRef::steal(PyUnicode_Substring(keyword, 0, PY_SSIZE_T_MAX));
     }
     return text;
@@ -114,16 +118,22 @@ bool raise_missing_arguments(const CallSignature& signature,
 // Frozen text, 'PyArray<T, D>' included: callers match it (ARCHITECTURE.md).
 bool raise_array_conversion(const char* parameter, PyObject* object)
 {
-    raise_type_error("'" + qualified_type_name(object) +
-                     "' object cannot be converted to 'PyArray<T, D>'");
+    const std::optional<std::string> type_name = qualified_type_name(object);
+    if (!type_name) {
+        return false;
+    }
+    raise_type_error("'" + *type_name + "' object cannot be converted to 'PyArray<T, D>'");
     return name_argument_in_error(parameter);
 }
 
 // Frozen text, 'PyBool' included: callers match it (ARCHITECTURE.md).
 bool raise_bool_conversion(PyObject* object)
 {
-    raise_type_error("'" + qualified_type_name(object) +
-                     "' object cannot be converted to 'PyBool'");
+    const std::optional<std::string> type_name = qualified_type_name(object);
+    if (!type_name) {
+        return false;
+    }
+    raise_type_error("'" + *type_name + "' object cannot be converted to 'PyBool'");
     return name_argument_in_error("sup");
 }
 
@@ -153,9 +163,11 @@ bool name_argument_in_error(const char* parameter)
     }
     PyRef renamed = PyRef::steal(PyUnicode_FromFormat("argument '%s': %S", parameter, error.get()));
     if (!renamed) {
-        // The error's own str() raised: the conversion error is reported as it came.
-        PyErr_Clear();
-        PyErr_Restore(error_type.release(), error.release(), error_traceback.release());
+        // The error's own str() raised an ordinary error: the conversion error is reported
+        // as it came. An interrupt or an out-of-memory meanwhile is reported instead.
+        if (set_aside_pending_error()) {
+            PyErr_Restore(error_type.release(), error.release(), error_traceback.release());
+        }
         return false;
     }
     PyRef named_error = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, renamed.get()));

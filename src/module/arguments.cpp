@@ -3,9 +3,11 @@
 #include "argument_errors.hpp"
 #include "numpy_api.hpp"
 #include "panic.hpp"
+#include "pending_error.hpp"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace ventaroxi {
@@ -16,6 +18,7 @@ namespace {
 std::array<std::array<PyObject*, max_parameters>, function_count> interned_names{};
 
 constexpr std::ptrdiff_t no_parameter = -1;
+constexpr std::ptrdiff_t lookup_failed = -2;  // with an error pending
 
 // The parameter a keyword names, or no_parameter; byte-for-byte text equality decides
 // when identity does not (str subclasses, names built at run time).
@@ -32,8 +35,9 @@ std::ptrdiff_t find_parameter(std::size_t function, PyObject* keyword)
     const char* text =
         PyUnicode_Check(keyword) ? PyUnicode_AsUTF8AndSize(keyword, &length) : nullptr;
     if (text == nullptr) {
-        PyErr_Clear();  // a name that has no UTF-8 form matches no parameter
-        return no_parameter;
+        // A name that has no UTF-8 form matches no parameter; running out of memory while
+        // the form is made is no such name.
+        return set_aside_pending_error() ? no_parameter : lookup_failed;
     }
     for (std::size_t i = 0; i < signature.parameter_count; ++i) {
         const char* name = signature.parameter_names[i];
@@ -91,20 +95,23 @@ bool qualifies(PyArrayObject* array, ArrayRank rank)
 }
 
 // NumPy's boolean scalar type is recognised by name, as `numpy.bool_` (NumPy 1) or
-// `numpy.bool` (NumPy 2); a type whose names cannot be read is not one.
-bool is_numpy_bool_type(PyTypeObject* type)
+// `numpy.bool` (NumPy 2); a type whose names cannot be read (reading them raised an ordinary
+// error) is not one. No answer, with the error pending, when the reading (a metaclass's
+// `__module__` runs any Python code) was interrupted or ran out of memory.
+std::optional<bool> is_numpy_bool_type(PyTypeObject* type)
 {
     PyRef module =
         PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
-    if (!module || !PyUnicode_Check(module.get()) ||
+    if (!module) {
+        return set_aside_pending_error() ? std::optional(false) : std::nullopt;
+    }
+    if (!PyUnicode_Check(module.get()) ||
         PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
-        PyErr_Clear();
         return false;
     }
     PyRef name = PyRef::steal(PyType_GetName(type));
-    if (!name || !PyUnicode_Check(name.get())) {
-        PyErr_Clear();
-        return false;
+    if (!name) {
+        return set_aside_pending_error() ? std::optional(false) : std::nullopt;
     }
     return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
         PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
@@ -113,7 +120,11 @@ bool is_numpy_bool_type(PyTypeObject* type)
 [[gnu::cold]] bool convert_numpy_bool(PyObject* object, bool& sup)
 {
     PyTypeObject* type = Py_TYPE(object);
-    if (!is_numpy_bool_type(type)) {
+    const std::optional<bool> numpy_bool = is_numpy_bool_type(type);
+    if (!numpy_bool) {
+        return false;
+    }
+    if (!*numpy_bool) {
         return raise_bool_conversion(object);
     }
     const inquiry truth = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
@@ -169,6 +180,9 @@ bool match_arguments(std::size_t function, PyObject* const* args, Py_ssize_t nar
         for (Py_ssize_t k = 0; k < keyword_count; ++k) {
             PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
             const std::ptrdiff_t found = find_parameter(function, keyword);
+            if (found == lookup_failed) {
+                return false;
+            }
             if (found == no_parameter) {
                 return raise_unexpected_keyword(signature, keyword);
             }

@@ -5,6 +5,7 @@
 #include "panic.hpp"
 
 #include <exception>
+#include <new>
 
 namespace ventaroxi {
 namespace {
@@ -82,9 +83,12 @@ PyObject* call_unguarded(std::size_t function, PyObject* const* args, Py_ssize_t
 PyObject* call_function(std::size_t function, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) noexcept
 {
-    // No C++ exception may cross into the interpreter; one that escapes is a fault.
+    // No C++ exception may cross into the interpreter; one that escapes is a fault, but for
+    // running out of memory (building a message's text), which stays what it is.
     try {
         return call_unguarded(function, args, nargs, kwnames);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
     } catch (const std::exception& fault) {
         return raise_panic(fault.what());
     } catch (...) {

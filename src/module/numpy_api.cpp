@@ -3,6 +3,7 @@
 
 #include "one_time.hpp"
 #include "panic.hpp"
+#include "pending_error.hpp"
 #include "py_ref.hpp"
 
 #include <cstddef>
@@ -44,6 +45,12 @@ long numpy_major_version(PyObject* numpy)
 
 [[gnu::cold]] std::nullptr_t fail(const char* detail)
 {
+    // An interrupt or an out-of-memory while NumPy is imported is no fault of the table: it
+    // reaches the caller as it is (an `except KeyboardInterrupt` must catch it), and the
+    // next call tries again.
+    if (pending_error_must_propagate()) {
+        return nullptr;
+    }
     if (detail == nullptr) {
         raise_panic(fetch_failure);
         return nullptr;

@@ -11,4 +11,8 @@ namespace ventaroxi {
 // are appended to the message as ": Type: text" and it becomes the panic's __cause__.
 [[gnu::cold]] PyObject* raise_panic(const char* message);
 
+// The same, for a fault whose message is fixed text: the pending error is written to
+// standard error instead (never through sys.excepthook) and becomes the panic's __cause__.
+[[gnu::cold]] PyObject* raise_panic_printing_cause(const char* message);
+
 }  // namespace ventaroxi

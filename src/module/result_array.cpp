@@ -19,9 +19,8 @@ alignas(64) double empty_result_storage;
 
 [[gnu::cold]] PyObject* raise_array_creation_failure()
 {
-    // The cause is shown before it is replaced by the fault.
-    PyErr_Print();
-    return raise_panic("Python API call failed");
+    // Frozen text; NumPy's error is written out and becomes its __cause__.
+    return raise_panic_printing_cause("Python API call failed");
 }
 
 PyObject* wrap_result(const StridedView& view, MappedResult& result)
