@@ -1,8 +1,10 @@
 """Helpers shared by the test modules."""
 
 import importlib
+import importlib.metadata
 import math
 import os
+import pathlib
 import struct
 import subprocess
 import sys
@@ -12,6 +14,43 @@ import numpy as np
 import pytest
 
 import ventaroxi
+
+# The checkout these tests came from, if they run from one: they also run from a copy of
+# tests/ beside an installed ventaroxi, where README.md, meson.build, src/, examples/,
+# bench/ and docs/ are absent.
+SOURCE_TREE = pathlib.Path(__file__).resolve().parent.parent
+IN_SOURCE_TREE = (SOURCE_TREE / "meson.build").is_file() and (
+    "'ventaroxi'" in (SOURCE_TREE / "meson.build").read_text(encoding="utf-8")
+)
+OUTSIDE_SOURCE_TREE = (
+    f"needs the source checkout (README.md, meson.build, src/, examples/, bench/, docs/): "
+    f"{SOURCE_TREE} is not one, so these tests run against an installed ventaroxi"
+)
+needs_source_tree = pytest.mark.skipif(not IN_SOURCE_TREE, reason=OUTSIDE_SOURCE_TREE)
+
+
+def source_tree():
+    """The checkout's root. Outside one it skips the calling test, or the whole module when
+    a module calls it while it is imported."""
+    if not IN_SOURCE_TREE:
+        pytest.skip(OUTSIDE_SOURCE_TREE, allow_module_level=True)
+    return SOURCE_TREE
+
+
+def readme_text():
+    """The README: the checkout's, or else the installed distribution's long description,
+    which is the same file, so that its recipes are also tried against an installed wheel."""
+    if IN_SOURCE_TREE:
+        return (SOURCE_TREE / "README.md").read_text(encoding="utf-8")
+    try:
+        description = importlib.metadata.metadata("ventaroxi").get_payload()
+    except importlib.metadata.PackageNotFoundError:
+        description = None
+    if not description:
+        pytest.skip(
+            OUTSIDE_SOURCE_TREE + ", whose metadata carries no README", allow_module_level=True
+        )
+    return description
 
 
 def bits(value):

@@ -9,12 +9,11 @@ VENTAROXI_ACCURACY_SAMPLES sets the Mach numbers per ga (default 400, a prefix o
 import math
 import re
 from functools import cache
-from pathlib import Path
 
 import numpy as np
 import pytest
 
-from support import require, workload
+from support import readme_text, require, source_tree, workload
 
 require("mpmath")
 import exact  # noqa: E402  (needs mpmath)
@@ -24,8 +23,7 @@ import ventaroxi as vx  # noqa: E402
 
 from functions import FUNCTIONS  # noqa: E402
 
-ROOT = Path(__file__).resolve().parent.parent
-README = (ROOT / "README.md").read_text(encoding="utf-8")
+README = readme_text()
 SAMPLE = workload("VENTAROXI_ACCURACY_SAMPLES", 400)
 
 HEADERS = {
@@ -204,7 +202,9 @@ def test_sample_meets_nan_only_beyond_the_stated_threshold(case):
 
 
 def contract_comment(function):
-    lines = (ROOT / "src" / "relations" / FUNCTIONS[function].header).read_text().splitlines()
+    lines = (
+        (source_tree() / "src" / "relations" / FUNCTIONS[function].header).read_text().splitlines()
+    )
     end = next(
         i for i, line in enumerate(lines) if re.match(rf"struct {function}( : \w+)? {{", line)
     )

@@ -19,6 +19,9 @@ import pytest
 
 import kernel_sets
 from kernel_sets import RELATIONS, UNIT_SOURCES
+from support import source_tree
+
+source_tree()  # the units are built from the checkout's sources: without it the module skips
 
 UNITS = ["newton_test", "area_ratio_search_test", "power_test", "lanes_test"]
 # The relations on lanes, and the area-ratio search, whose windows must hold whatever power

@@ -2,7 +2,6 @@
 independent route to the same physics."""
 
 import importlib.util
-import pathlib
 import subprocess
 import sys
 
@@ -11,9 +10,9 @@ import pytest
 
 import ventaroxi as vx
 
-from support import child_environment, require
+from support import child_environment, require, source_tree
 
-EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
+EXAMPLES = source_tree() / "examples"
 
 
 def load(name):

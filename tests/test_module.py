@@ -11,7 +11,7 @@ import pytest
 
 import ventaroxi as vx
 
-from support import run_python
+from support import run_python, source_tree
 
 INTERPRETER_GIVES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
 
@@ -184,7 +184,7 @@ def test_installed_version_is_the_one_meson_build_declares():
         for f in distribution.files or []
     ):
         pytest.skip("the installed ventaroxi is not the one imported")
-    meson_build = (pathlib.Path(__file__).resolve().parent.parent / "meson.build").read_text()
+    meson_build = (source_tree() / "meson.build").read_text()
     declared = re.search(r"^  version: '([^']+)',$", meson_build, re.MULTILINE)
     assert declared, "meson.build's project() has no version"
     assert distribution.version == declared.group(1)

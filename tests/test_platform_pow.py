@@ -8,16 +8,15 @@ library loaded into that same process, so that its pow is the process's own."""
 import json
 import math
 import os
-import pathlib
 import platform
 import subprocess
 
 import pytest
 
 from functions import WITH_SUP
-from support import record_figure, run_python, workload
+from support import record_figure, run_python, source_tree, workload
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
+ROOT = source_tree()
 # The flags meson builds every source with, and an optimisation level.
 FLAGS = [*(ROOT / "src" / "relations" / "compile_flags.txt").read_text().split(), "-O2"]
 # GLIBC_TUNABLES, or "perturbed": tests/cpp/perturbed_pow.cpp preloaded, a pow that no kernel set
