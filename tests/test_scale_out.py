@@ -8,7 +8,6 @@ VENTAROXI_REQUIRE_OPTIONAL=1 (as in CI) makes its absence a failure.
 
 import importlib.util
 import os
-import pathlib
 import pickle
 import re
 import subprocess
@@ -20,7 +19,7 @@ import pytest
 import ventaroxi as vx
 
 from functions import FUNCTIONS
-from support import child_environment, require
+from support import child_environment, readme_text, require, source_tree
 
 
 @pytest.mark.parametrize("name", vx.__all__)
@@ -116,7 +115,7 @@ def test_map_blocks_on_worker_processes_gives_the_direct_result(client, name, re
 
 
 def load_example(name):
-    path = pathlib.Path(__file__).resolve().parent.parent / "examples" / f"{name}.py"
+    path = source_tree() / "examples" / f"{name}.py"
     spec = importlib.util.spec_from_file_location(f"example_{name}", path)
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
@@ -161,15 +160,14 @@ def test_streaming_from_disk_holds_a_few_chunks_per_worker(tmp_path):
 
 
 def test_the_readme_recipe_streams_from_disk_without_warnings(tmp_path):
-    """The README's recipe as a script, warnings being errors, on a store it converts from .npy."""
+    """The README's recipe as a script, warnings being errors: the .npy file it writes, then
+    the store it converts it to, then the Mach numbers."""
     require("dask.array")
     require("distributed")
     zarr = require("zarr")
-    readme = (pathlib.Path(__file__).resolve().parent.parent / "README.md").read_text("utf-8")
+    readme = readme_text()
     section = readme[readme.index("## Scale-out with Dask") :]
     blocks = re.findall(r"```python\n(.*?)```", section, re.S)[:2]
-    values = sample(3_000_000, seed=11)
-    np.save(tmp_path / "Po_P.npy", values)
     for number, block in enumerate(blocks):
         (tmp_path / f"step{number}.py").write_text(block, encoding="utf-8")
         run = subprocess.run(
@@ -189,5 +187,7 @@ def test_the_readme_recipe_streams_from_disk_without_warnings(tmp_path):
             timeout=300,
         )
         assert run.returncode == 0, run.stderr
+    values = np.load(tmp_path / "Po_P.npy")
+    assert values.shape == (3_000_000,) and 1.0 <= values.min() and values.max() < 20.0
     Ma = zarr.open_array(str(tmp_path / "Ma.zarr"), mode="r")
     assert same_bits(Ma[:], vx.Ma_from_Po_P(values, 1.4))
