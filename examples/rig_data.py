@@ -64,14 +64,13 @@ def reduce(Po, P, To, ga=GA, cp=CP, area=AREA):
 def summary(point, mach, mass_flow, pressure_ratio):
     """Per set point: samples, samples without a Mach number, mean and spread of the Mach
     numbers there are, mean mass flow, and the Mach number of the mean pressure ratio."""
-    rows = []
+    rows, mean_ratios = [], []
     for index, nominal in enumerate(SET_POINTS):
         at = point == index
         m = mach[at]
         good = ~np.isnan(m)
         ratio = pressure_ratio[at]
-        logged = ratio[~np.isnan(ratio)]  # dropped-out channels have no ratio at all
-        of_mean = vx.Ma_from_Po_P(np.array([logged.mean()]), GA)[0]
+        mean_ratios.append(np.nanmean(ratio))  # dropped-out channels have no ratio at all
         rows.append(
             (
                 nominal,
@@ -80,10 +79,11 @@ def summary(point, mach, mass_flow, pressure_ratio):
                 float(m[good].mean()),
                 float(m[good].std()),
                 float(mass_flow[at][good].mean()),
-                float(of_mean),
             )
         )
-    return rows
+    # The means are NumPy scalars, which the functions refuse: one array of them, one call.
+    of_mean = vx.Ma_from_Po_P(np.array(mean_ratios), GA)
+    return [(*row, float(m)) for row, m in zip(rows, of_mean, strict=True)]
 
 
 def main(argv):
