@@ -371,20 +371,20 @@ def test_when_a_call_is_refused_lists_exactly_the_texts_calls_give():
     assert refusal_text(lambda: vx.To_T_from_Ma(np.array([2.0]), None)).endswith("not NoneType")
 
 
-def culprits():
-    """Each kind of refused first argument, holding the Mach numbers 0.5 and 2 (or 0.5 alone)."""
-    xr = require("xarray")
+def culprit(kind):
+    """A refused first argument of this kind, holding the Mach numbers 0.5 and 2, or 0.5."""
     pair = np.array([0.5, 2.0])
+    if kind == "a DataArray":
+        return require("xarray").DataArray(pair.reshape(2, 1))
     return {
         "a Python number": 0.5,
         "a NumPy scalar": np.float64(0.5),
-        "a DataArray": xr.DataArray(pair.reshape(2, 1)),
         "float32": pair.astype(np.float32),
         "integers": np.array([0, 2]),
         "two dimensions": pair.reshape(1, 2),
         "no dimension": np.asarray(0.5),
         "big-endian": pair.astype(">f8" if np.little_endian else "<f8"),
-    }
+    }[kind]
 
 
 # The fix the table gives for each kind, and how its value reaches the function.
@@ -407,10 +407,12 @@ FIXES = [
 def test_each_refusal_fix_works(kind, fix, use):
     table = section("## When a call is refused")
     assert f"`{fix}`" in table
-    given = culprits()[kind]
+    given = culprit(kind)
     refusal_text(lambda: vx.To_T_from_Ma(given, 1.4))
-    names = {"np": np, "vx": vx, "xr": require("xarray"), "any_shape": pasted(2)["any_shape"]}
-    result = eval(use.format(fix), {**names, "x": given, "a": given})
+    names = {"np": np, "vx": vx, "any_shape": pasted(2)["any_shape"], "x": given, "a": given}
+    if kind == "a DataArray":
+        names["xr"] = require("xarray")
+    result = eval(use.format(fix), names)
     expected = direct("To_T_from_Ma", (1.4,), np.asarray(given, dtype=np.float64))
     assert np.asarray(result).tobytes() == expected.tobytes(), kind
 
@@ -421,7 +423,7 @@ def test_the_diagnosis_line_tells_the_ndarray_faults_apart(capsys):
     good = re.search(r"a good one prints `([^`]+)` for `To_T_from_Ma`", table).group(1)
     printed = {}
     for kind in ("float32", "integers", "two dimensions", "no dimension", "big-endian"):
-        exec(line, {"a": culprits()[kind]})
+        exec(line, {"a": culprit(kind)})
         printed[kind] = capsys.readouterr().out.strip()
     exec(line, {"a": np.array([0.5, 2.0])})
     assert capsys.readouterr().out.strip() == good
