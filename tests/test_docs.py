@@ -18,16 +18,17 @@ import pytest
 
 import ventaroxi as vx
 
+from functions import FUNCTIONS
 from support import IN_SOURCE_TREE, SOURCE_TREE, readme_text, require, source_tree
 
 README = readme_text()
-# The branch flags each function accepts: None means subsonic where the function takes it.
-SUPS = {"Ma_from_F_mcpTo": [True, False, None], "Ma_from_A_Acrit": [True, False, None]}
-SUPS["Ma_from_mcpTo_APo"] = [True, False]
+# Every way each function is called: each flag its `sup` takes (None means subsonic where
+# the function accepts it).
+SUPS = {"absent": [None], "none_is_false": [True, False, None], "defaults_false": [True, False]}
 CALLS = [
-    (name, (1.4,) if name not in SUPS else (1.4, sup))
-    for name in vx.__all__
-    for sup in SUPS.get(name, [None])
+    (function.name, function.rest(1.4, sup))
+    for function in FUNCTIONS.values()
+    for sup in SUPS[function.sup]
 ]
 
 
@@ -257,20 +258,36 @@ def test_pandas_and_xarray_recipes_keep_labels_and_values():
 
 
 @pytest.mark.parametrize("chunked", [False, True], ids=["eager", "dask"])
-def test_the_xarray_recipe_takes_every_function(chunked):
+def test_the_xarray_and_dask_recipes_take_every_function(chunked):
     xr = require("xarray")
-    if chunked:
-        require("dask.array")
+    da = require("dask.array") if chunked else None
     any_shape = pasted(2)["any_shape"]
     values = np.linspace(0.2, 3.0, 24).reshape(2, 3, 4)
     field = xr.DataArray(values, dims=("x", "y", "z"), coords={"y": [1, 2, 3]})
+    options = {"dask": "parallelized", "output_dtypes": [np.float64]} if chunked else {}
+    given = field.chunk({"x": 1, "z": 2}) if chunked else field
+    labels, results, expected = [], [], []
     for name, args in CALLS:
-        options = {"dask": "parallelized", "output_dtypes": [np.float64]} if chunked else {}
-        given = field.chunk({"x": 1, "z": 2}) if chunked else field
-        result = xr.apply_ufunc(any_shape(getattr(vx, name), *args), given, **options)
-        assert result.coords["y"].equals(field.coords["y"])
-        expected = direct(name, args, values).reshape(values.shape)
-        assert result.compute().to_numpy().tobytes() == expected.tobytes(), (name, args)
+        f, direct_values = getattr(vx, name), direct(name, args, values).reshape(values.shape)
+        labels.append((name, args, "apply_ufunc"))
+        results.append(xr.apply_ufunc(any_shape(f, *args), given, **options))
+        expected.append(direct_values)
+        if chunked:  # a chunked Dask array, as the Dask section maps it
+            chunks = da.from_array(values, chunks=(1, 2, 2))
+            labels.append((name, args, "map_blocks"))
+            results.append(chunks.map_blocks(any_shape(f, *args), dtype=np.float64))
+            expected.append(direct_values)
+    if chunked:  # the Dask section's own line
+        line = re.search(r"`(field\.map_blocks\(any_shape[^`]+)`", README).group(1)
+        names = {"field": da.from_array(values, chunks=(1, 2, 2)), "any_shape": any_shape}
+        labels.append(line)
+        results.append(eval(line, {**names, "vx": vx, "np": np}))
+        expected.append(direct("Po_P_from_Ma", (1.4,), values).reshape(values.shape))
+        results = require("dask").compute(*results)  # one run of the scheduler for all
+    for label, result, values_expected in zip(labels, results, expected, strict=True):
+        if isinstance(result, xr.DataArray):
+            assert result.coords["y"].equals(field.coords["y"]), label
+        assert np.asarray(result).tobytes() == values_expected.tobytes(), label
 
 
 def exact_shock(M1, ga):
