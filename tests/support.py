@@ -43,9 +43,11 @@ def readme_text():
     if IN_SOURCE_TREE:
         return (SOURCE_TREE / "README.md").read_text(encoding="utf-8")
     try:
-        description = importlib.metadata.metadata("ventaroxi").get_payload()
+        metadata = importlib.metadata.metadata("ventaroxi")
     except importlib.metadata.PackageNotFoundError:
-        description = None
+        metadata = None
+    # The body, which the importlib_metadata backport (that Dask brings) moves to this field.
+    description = metadata and (metadata.get("Description") or metadata.get_payload())
     if not description:
         pytest.skip(
             OUTSIDE_SOURCE_TREE + ", whose metadata carries no README", allow_module_level=True
