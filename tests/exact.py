@@ -6,35 +6,70 @@ relation at the double target, found by Newton's method in 50 digits from the Ma
 the target was made from. The impulse function, which has no forward function in the
 module, is taken from its closed form √(γ−1)/γ · (1 + γM²)/(M·√(1 + k·M²)).
 
-Errors are reported per region of the exact Mach number: ulps of the exact value for the
-forward relations; relative error for the inverses, also as a multiple of the conditioning
-bound, ½ ulp of the target (relative) times |f/(M·f′)|, the error that rounding the target
-alone would cause.
+Errors are reported per band of ga and per region of the exact Mach number: ulps of the
+exact value for the forward relations; relative error for the inverses, also as a multiple of
+the conditioning bound, ½ ulp of the target (relative) times |f/(M·f′)|, the error that
+rounding the target alone would cause. A point where an intermediate of the relation (a power,
+the result) lies outside the normal doubles is not counted in the figures: there the result
+over- or underflows, and the tables say where that happens instead.
 
-    python3 tests/exact.py [MACH_NUMBERS_PER_GA]
+    python3 tests/exact.py [MACH_NUMBERS_PER_GA]          print the measured tables
+    python3 tests/exact.py --write [MACH_NUMBERS_PER_GA]  measure, record in tests/accuracy.json
+                                                          and write the README and comments
+    python3 tests/exact.py --render                       write them from tests/accuracy.json
 
-prints the measured table (default 20 000 Mach numbers per ga, the full sample, about ten
-minutes on two cores); tests/test_accuracy.py measures a prefix of the same sample.
+The default is the full sample (FULL_SAMPLE Mach numbers for each of the ga of FULL_GAS),
+which takes the better part of an hour on two shared cores (run it under nice);
+tests/test_accuracy.py measures a prefix of it and a sample drawn with another seed.
 """
 
+import json
 import math
 import os
 import sys
 from concurrent.futures import ProcessPoolExecutor
 from dataclasses import dataclass, field
+from pathlib import Path
 
 import numpy as np
 from mpmath import mp, mpf, sqrt
 
 import ventaroxi as vx
 
+import generated
 from functions import FUNCTIONS, SHOCK
 
 mp.dps = 50
 
-GAS = (1.05, 1.1, 1.2, 1.3, 1.4, 1.5, 5 / 3)
-FULL_SAMPLE = 20_000
+# Bands of ga, each from its first value up to the next band's; the last includes its end.
+BANDS = ((1.01, 1.05), (1.05, 1.2), (1.2, 1.7), (1.7, 3.0))
+# The gases of the full sample: these, and RANDOM_PER_BAND drawn uniformly in each band.
+NAMED_GAS = (1.01, 1.02, 1.03, 1.04, 1.05, 1.1, 1.15, 1.2, 1.25, 1.3, 1.33, 1.4, 1.5, 1.6)
+NAMED_GAS += (5 / 3, 1.7, 2.0, 2.5, 3.0)
+RANDOM_PER_BAND = 4
+FULL_SAMPLE = 2_000
 SEED = 20_131
+RECORD = Path(__file__).resolve().parent / "accuracy.json"
+
+
+def band_of(ga):
+    return next(
+        i for i, (low, high) in enumerate(BANDS) if low <= ga < high or ga == high == BANDS[-1][1]
+    )
+
+
+def band_name(index):
+    low, high = BANDS[index]
+    closing = "≤" if index == len(BANDS) - 1 else "<"
+    return f"{low:g} ≤ γ {closing} {high:g}"
+
+
+def drawn_gas(seed, per_band):
+    rng = np.random.default_rng([seed, 0])
+    return tuple(float(ga) for low, high in BANDS for ga in rng.uniform(low, high, per_band))
+
+
+FULL_GAS = NAMED_GAS + drawn_gas(SEED, RANDOM_PER_BAND)
 
 # Regions of the exact Mach number, in the order of the README's accuracy table.
 REGIONS = ("M < 0.05", "|M − 1| ≤ 0.05", "M > 20", "elsewhere")
@@ -131,6 +166,33 @@ EXACT = {
 }
 
 
+# What else the library forms on the way, beyond the result itself, that can leave the
+# doubles: each relation's powers (a stagnation ratio's static-to-stagnation reciprocal, the
+# power in the mass flow and the area ratio, the shock's two powers and their product).
+def _shock_powers(M, g, f):
+    m = M * M
+    u = (2 * g * m - (g - 1)) / (g + 1)
+    v = ((g - 1) * m + 2) / ((g + 1) * m)
+    return [u ** (1 / (g - 1)), v ** (g / (g - 1)), 1 / f]
+
+
+INTERMEDIATES = {
+    "Po_P": lambda M, g, f: [1 / f],
+    "rhoo_rho": lambda M, g, f: [1 / f],
+    "mcpTo_APo": lambda M, g, f: [f * sqrt(g - 1) / (g * M)],
+    "A_Acrit": lambda M, g, f: [f * M],
+    "Posh_Po": _shock_powers,
+}
+
+SMALLEST_NORMAL, LARGEST = 2.0**-1022, sys.float_info.max
+
+
+def inside_the_doubles(quantity, M, g, f):
+    """Whether the exact result and the relation's intermediates at M are normal doubles."""
+    values = [f, *INTERMEDIATES.get(quantity, lambda *_: [])(M, g, f)]
+    return all(SMALLEST_NORMAL <= abs(value) <= LARGEST for value in values)
+
+
 @dataclass(frozen=True)
 class Case:
     """One row of the accuracy table: a function on one branch of Mach numbers."""
@@ -141,6 +203,7 @@ class Case:
     lowest: float  # the branch: lowest < M < highest, or M = 1 where that belongs to it
     highest: float
     sup: object = None  # the branch flag passed, if the function takes one
+    quantity: str = ""
 
     @property
     def inverse(self):
@@ -167,6 +230,7 @@ CASES = [
         branch.lowest,
         branch.highest,
         branch.sup,
+        row.quantity,
     )
     for row in FUNCTIONS.values()
     for branch in row.branches
@@ -176,33 +240,34 @@ CASES = [
 # ---- the sample -------------------------------------------------------------------------
 
 
-def mach_numbers(count, ga_index):
+def mach_numbers(count, ga_index, seed=SEED):
     """`count` Mach numbers for one ga, the first `count` of one fixed sequence, so that a
-    smaller sample is a prefix of a larger one: a quarter each log-uniform on [1e-4, 1e3]
-    (twice), next to 1 (1 ± 10^u, u uniform on [−8, −1.3]) and uniform on [0.2, 5], then
-    the extremes."""
+    smaller sample is a prefix of a larger one: three eighths log-uniform on [1e-6, 1e6], a
+    quarter next to 1 (1 ± 10^u, u uniform on [−9, −1.3]), an eighth as close to the edges
+    of the regions (0.05, 0.95, 1.05, 20), a quarter uniform on [0.2, 5]; then the extremes."""
     size = max(count, FULL_SAMPLE)
-    rng = np.random.default_rng([SEED, ga_index])
-    logs = 10.0 ** rng.uniform(-4, 3, size)
-    near = 1 + rng.choice([-1.0, 1.0], size) * 10.0 ** rng.uniform(-8, -1.3, size)
+    rng = np.random.default_rng([seed, ga_index])
+    logs = 10.0 ** rng.uniform(-6, 6, size)
+    near = 1 + rng.choice([-1.0, 1.0], size) * 10.0 ** rng.uniform(-9, -1.3, size)
+    edges = rng.choice([0.05, 0.95, 1.05, 20.0], size) * (
+        1 + rng.choice([-1.0, 1.0], size) * 10.0 ** rng.uniform(-9, -1.3, size)
+    )
     middle = rng.uniform(0.2, 5, size)
-    category = np.arange(size) % 4
-    drawn = np.where(category < 2, logs, np.where(category == 2, near, middle))[:count]
-    extremes = [
-        1e-4,
-        1e3,
-        0.05,
-        20.0,
-        0.5,
-        2.0,
-        10.0,
-        1.0,
-        1 - 1e-8,
-        1 + 1e-8,
-        1 - 2**-52,
-        1 + 2**-51,
+    category = np.arange(size) % 8
+    drawn = np.select([category < 3, category < 5, category == 5], [logs, near, edges], middle)[
+        :count
     ]
+    extremes = [1e-6, 1e6, 0.05, 0.95, 1.05, 20.0, 0.5, 2.0, 10.0, 1.0]
+    extremes += [1 - 1e-8, 1 + 1e-8, 1 - 2**-52, 1 + 2**-51]
     return [*drawn.tolist(), *extremes]
+
+
+def sample(count, seed=SEED, per_band=2):
+    """[(ga, Mach numbers)]: with SEED, the first `count` Mach numbers of the full sample at
+    each of its gases; with another seed, `per_band` gases drawn in each band and `count`
+    Mach numbers drawn with that seed."""
+    gases = FULL_GAS if seed == SEED else drawn_gas(seed, per_band)
+    return [(ga, mach_numbers(count, index, seed)) for index, ga in enumerate(gases)]
 
 
 # ---- measurement ------------------------------------------------------------------------
@@ -281,36 +346,77 @@ class Worst:
 
 @dataclass
 class Measured:
-    """What one case gave over the sample: the worst error per region, and the inputs
-    inside the domain that gave NaN (with the Mach number they belong to)."""
+    """What one case gave over the sample, per band of ga: the worst error per region; where
+    (the exact Mach number) an intermediate left the doubles, as [lowest, highest, count];
+    and the inputs inside the domain that gave NaN, as (M, ga)."""
 
-    regions: dict = field(default_factory=lambda: {name: Worst() for name in REGIONS})
+    bands: list = field(default_factory=lambda: [{r: Worst() for r in REGIONS} for _ in BANDS])
+    outside: list = field(default_factory=lambda: [[math.inf, 0.0, 0] for _ in BANDS])
     nans: list = field(default_factory=list)
 
     def merge(self, other):
-        for name in REGIONS:
-            self.regions[name].merge(other.regions[name])
+        for mine, theirs in zip(self.bands, other.bands, strict=True):
+            for name in REGIONS:
+                mine[name].merge(theirs[name])
+        for mine, theirs in zip(self.outside, other.outside, strict=True):
+            mine[:] = [min(mine[0], theirs[0]), max(mine[1], theirs[1]), mine[2] + theirs[2]]
         self.nans += other.nans
+
+    def note_outside(self, M, ga):
+        span = self.outside[band_of(ga)]
+        span[:] = [min(span[0], M), max(span[1], M), span[2] + 1]
+
+    def worst(self, region, bands=None):
+        """The worst of `region` over the bands given (all by default)."""
+        total = Worst()
+        for index in range(len(BANDS)) if bands is None else bands:
+            total.merge(self.bands[index][region])
+        return total
+
+    def as_json(self):
+        return {
+            "bands": [{r: vars(w) for r, w in band.items()} for band in self.bands],
+            "outside": [span if span[2] else None for span in self.outside],
+            "nans": len(self.nans),
+        }
+
+    @classmethod
+    def from_json(cls, record):
+        measured = cls()
+        for band, stored in zip(measured.bands, record["bands"], strict=True):
+            for name in REGIONS:
+                band[name] = Worst(
+                    **{k: tuple(v) if k.startswith("at") else v for k, v in stored[name].items()}
+                )
+        measured.outside = [span or [math.inf, 0.0, 0] for span in record["outside"]]
+        return measured
 
 
 def measure_case(case, ga, machs):
     measured = Measured()
+    regions = measured.bands[band_of(ga)]
     g = mpf(ga)
     machs = [M for M in machs if case.holds(M, ga)]
     if not case.inverse:
         got = getattr(vx, case.function)(np.array(machs), *case.arguments(ga)).tolist()
         for M, value in zip(machs, got, strict=True):
             exact = case.exact(mpf(M), g)[0]
+            if not inside_the_doubles(case.quantity, mpf(M), g, exact):
+                measured.note_outside(M, ga)
+                continue
             if math.isnan(value):
                 measured.nans.append((M, ga))
                 continue
             error = float(abs(mpf(value) - exact)) / ulp(exact)
-            measured.regions[region(M)].add(error, None, M, ga)
+            regions[region(M)].add(error, None, M, ga)
         return measured
     targets = [float(case.exact(mpf(M), g)[0]) for M in machs]
     kept = [(M, t) for M, t in zip(machs, targets, strict=True) if inside_domain(case, t, ga)]
     got = getattr(vx, case.function)(np.array([t for _, t in kept]), *case.arguments(ga)).tolist()
     for (M, t), value in zip(kept, got, strict=True):
+        if not inside_the_doubles(case.quantity, mpf(M), g, mpf(t)):
+            measured.note_outside(M, ga)
+            continue
         if math.isnan(value):
             measured.nans.append((M, ga))
             continue
@@ -318,31 +424,27 @@ def measure_case(case, ga, machs):
         f, slope = case.exact(root, g)
         error = float(abs(mpf(value) - root) / root)
         bound = 0.5 * ulp(t) / abs(t) * float(abs(f / (root * slope))) if slope != 0 else math.inf
-        measured.regions[region(float(root))].add(error, error / bound, M, ga)
+        regions[region(float(root))].add(error, error / bound, M, ga)
     return measured
 
 
-def measure(cases, count, gases=GAS):
-    """Measured per case label, over `count` Mach numbers per ga (plus the extremes)."""
+def measure(cases, samples):
+    """Measured per case label over `samples`, a list of (ga, Mach numbers)."""
     results = {case.label: Measured() for case in cases}
-    for index, ga in enumerate(GAS):
-        if ga not in gases:
-            continue
-        machs = mach_numbers(count, index)
+    for ga, machs in samples:
         for case in cases:
             results[case.label].merge(measure_case(case, ga, machs))
     return results
 
 
 def _measure_one_ga(job):
-    count, ga = job
-    return measure(CASES, count, (ga,))
+    return measure(CASES, [job])
 
 
-def measure_in_parallel(count, workers=2):
+def measure_in_parallel(samples, workers=2):
     results = {case.label: Measured() for case in CASES}
     with ProcessPoolExecutor(workers) as pool:
-        for part in pool.map(_measure_one_ga, [(count, ga) for ga in GAS]):
+        for part in pool.map(_measure_one_ga, samples):
             for label, measured in part.items():
                 results[label].merge(measured)
     return results
@@ -364,22 +466,30 @@ def where(worst):
     return f"M = {M:.6g}, γ = {ga:.4g}"
 
 
-def table(results):
+def table(results, band):
+    """The measured figures of one band, where the worst was met, and the NaN."""
     lines = [
+        f"{band_name(band)}:",
+        "",
         "| case | " + " | ".join(REGIONS) + " | worst at | NaN inside the domain |",
         "|---" * (len(REGIONS) + 3) + "|",
     ]
     for case in CASES:
         measured = results[case.label]
-        worst = max(measured.regions.values(), key=lambda w: w.error)
-        nans = measured.nans
-        nan_text = f"{len(nans)}, from M = {min(M for M, _ in nans):.4g}" if nans else "none"
-        cells = [figure(case, measured.regions[name]) for name in REGIONS]
-        lines.append(f"| {case.label} | " + " | ".join(cells) + f" | {where(worst)} | {nan_text} |")
+        regions = measured.bands[band]
+        worst = max(regions.values(), key=lambda w: w.error)
+        nans = [M for M, ga in measured.nans if band_of(ga) == band]
+        nan_text = f"{len(nans)}, from M = {min(nans):.4g}" if nans else "none"
+        cells = [figure(case, regions[name]) for name in REGIONS]
+        at = where(worst) if worst.points else "—"
+        lines.append(f"| {case.label} | " + " | ".join(cells) + f" | {at} | {nan_text} |")
     return "\n".join(lines)
 
 
 # ---- where the iterations stop converging ---------------------------------------------
+
+# The gases of the README's table of where the iterations give NaN.
+THRESHOLD_GAS = (1.05, 1.1, 1.2, 1.3, 1.4, 1.5, 5 / 3)
 
 ITERATIVE = (
     "Ma_from_mcpTo_APo, sup=False",
@@ -476,13 +586,13 @@ def threshold(case, ga):
 
 def threshold_table():
     lines = [
-        "| case | " + " | ".join(f"γ = {ga:.4g}" for ga in GAS) + " |",
-        "|---" * (len(GAS) + 1) + "|",
+        "| case | " + " | ".join(f"γ = {ga:.4g}" for ga in THRESHOLD_GAS) + " |",
+        "|---" * (len(THRESHOLD_GAS) + 1) + "|",
     ]
     for label in ITERATIVE:
         case = case_named(label)
         cells = []
-        for ga in GAS:
+        for ga in THRESHOLD_GAS:
             first, share, last = threshold(case, ga)
             cells.append(f"none to {last:.3g}" if first is None else f"{first:.3g} ({share:.0%})")
         lines.append(f"| {label} | " + " | ".join(cells) + " |")
@@ -505,29 +615,140 @@ def rounded_up(value, headroom=1.25):
     return step * power
 
 
-def stated(case, worst):
+def bound(case, worst):
+    """The figure stated for a measured worst: None where the sample has no point, (ulps,
+    None) for a forward relation, (relative error, multiple of the conditioning bound)."""
     if worst.points == 0:
-        return "—"
+        return None
     if not case.inverse:
-        return f"{rounded_up(max(worst.error, 0.5)):g} ulp"
-    return f"{rounded_up(worst.error):.2g} ({rounded_up(worst.multiple):g}×)"
+        return rounded_up(max(worst.error, 0.5)), None
+    return rounded_up(worst.error), rounded_up(worst.multiple)
 
 
-def stated_table(results):
-    rows = []
-    for case in CASES:
-        name, _, branch = case.label.partition(", ")
-        label = f"`{name}`" + (f", {branch}" if branch else "")
-        cells = [stated(case, results[case.label].regions[region]) for region in REGIONS]
-        rows.append(f"| {label} | " + " | ".join(cells) + " |")
-    return "\n".join(rows)
+def stated(case, worst, times="×"):
+    figure = bound(case, worst)
+    if figure is None:
+        return "—"
+    error, multiple = figure
+    return f"{error:g} ulp" if multiple is None else f"{error:.2g} ({multiple:g}{times})"
+
+
+def _cell(text):
+    return text.replace("|", "\\|")
+
+
+def _span(outside):
+    lowest, highest, count = outside
+    if count == 0:
+        return "—"
+    return f"M = {lowest:.3g}" if lowest == highest else f"M {lowest:.3g} to {highest:.3g}"
+
+
+def readme_tables(results):
+    """The README's accuracy tables, one per band of ga, from the measured results."""
+    gases = ", ".join(f"{ga:.4g}" for ga in NAMED_GAS)
+    lines = [
+        f"Sample: γ = {gases} and {RANDOM_PER_BAND} values drawn uniformly in each band;"
+        f" {FULL_SAMPLE} Mach numbers for each γ.",
+    ]
+    for band in range(len(BANDS)):
+        lines += [
+            "",
+            f"**{band_name(band)}**",
+            "",
+            "| Function | " + " | ".join(map(_cell, REGIONS)) + " | not counted |",
+            "|---" * (len(REGIONS) + 2) + "|",
+        ]
+        for case in CASES:
+            name, _, branch = case.label.partition(", ")
+            label = f"`{name}`" + (f", {branch}" if branch else "")
+            measured = results[case.label]
+            cells = [stated(case, measured.bands[band][r]) for r in REGIONS]
+            cells.append(_span(measured.outside[band]))
+            lines.append(f"| {label} | " + " | ".join(cells) + " |")
+    return "\n".join(lines) + "\n"
+
+
+# How the contract comments name the branches and the regions.
+BRANCH_WORDS = {"sup=False": "sup false", "sup=True": "sup true", "M < 1": "below Ma = 1"}
+REGION_WORDS = {
+    REGIONS[0]: "for Ma < 0.05",
+    REGIONS[1]: "within 0.05 of Ma = 1",
+    REGIONS[2]: "above Ma = 20",
+    REGIONS[3]: "elsewhere",
+}
+OPENING = "Measured against exact values"
+
+
+def comment_sentence(function, results):
+    """The contract comment's sentence on accuracy: per branch and region, the figure of the
+    worst band of ga."""
+    cases = [case for case in CASES if case.function == function]
+    parts = []
+    for case in cases:
+        figures = [
+            f"{stated(case, results[case.label].worst(r), 'x')} {REGION_WORDS[r]}"
+            for r in REGIONS
+            if results[case.label].worst(r).points
+        ]
+        branch = case.label.partition(", ")[2]
+        words = BRANCH_WORDS.get(branch, "Ma >= 1") + ": " if len(cases) > 1 else ""
+        parts.append(words + ", ".join(figures))
+    low, high = BANDS[0][0], BANDS[-1][1]
+    return (
+        f"{OPENING}, worst over {low:g} <= ga <= {high:g} (the README gives each band)"
+        + (", " if len(cases) > 1 else ": ")
+        + "; ".join(parts)
+        + "."
+    )
+
+
+def comment_sentences(results):
+    return {
+        (row.header, row.name): comment_sentence(row.name, results) for row in FUNCTIONS.values()
+    }
+
+
+# ---- the record of the full sample -------------------------------------------------------
+
+
+def save(results, count):
+    record = {
+        "command": f"python3 tests/exact.py --write {count}",
+        "gases": list(FULL_GAS),
+        "mach_numbers_per_ga": count,
+        "cases": {label: measured.as_json() for label, measured in results.items()},
+    }
+    RECORD.write_text(json.dumps(record, indent=1) + "\n", encoding="utf-8")
+
+
+def recorded():
+    """The results of the full sample, as tests/accuracy.json holds them."""
+    record = json.loads(RECORD.read_text(encoding="utf-8"))
+    return {label: Measured.from_json(stored) for label, stored in record["cases"].items()}
+
+
+def render(results):
+    """Writes the README's accuracy tables and the contract comments' sentences."""
+    generated.write_readme_blocks({"accuracy": readme_tables(results)})
+    generated.write_comment_sentences(comment_sentences(results), OPENING)
 
 
 if __name__ == "__main__":
-    count = int(sys.argv[1]) if len(sys.argv) > 1 else FULL_SAMPLE
-    results = measure_in_parallel(count, int(os.environ.get("VENTAROXI_WORKERS", "2")))
-    print(table(results))
-    print()
-    print(stated_table(results))
-    print()
-    print(threshold_table())
+    arguments = sys.argv[1:]
+    if arguments == ["--render"]:
+        render(recorded())
+        sys.exit()
+    write = "--write" in arguments
+    arguments = [a for a in arguments if a != "--write"]
+    count = int(arguments[0]) if arguments else FULL_SAMPLE
+    workers = int(os.environ.get("VENTAROXI_WORKERS", "2"))
+    results = measure_in_parallel(sample(count), workers)
+    for band in range(len(BANDS)):
+        print(table(results, band), end="\n\n")
+    if write:
+        save(results, count)
+        render(results)
+    else:
+        print(readme_tables(results))
+        print(threshold_table())

@@ -23,8 +23,10 @@ inline namespace VENTAROXI_ISA {
 // start. Subsonic: t = 0 gives 0, negative t the negative root. Supersonic: t <= 0 gives
 // NaN. -inf and NaN give NaN. The iteration stops on a change below 1e-6; next to Ma = 1,
 // a double root, it converges only linearly and stops up to about 1e-6 short.
-// Measured against exact values, sup false: 2.5e-12 (40000x) for Ma < 0.05, 1e-06 (20000x) within
-// 0.05 of Ma = 1, 1.2e-11 (40000x) elsewhere; sup true: 1e-06 (20000x) within 0.05 of Ma = 1, 4e-14 (20000x) above Ma = 20, 8e-12 (80000x) elsewhere.
+// Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band), sup
+// false: 2.5e-12 (40000x) for Ma < 0.05, 1e-06 (25000x) within 0.05 of Ma = 1, 1.5e-11 (40000x)
+// elsewhere; sup true: 1e-06 (25000x) within 0.05 of Ma = 1, 1.2e-13 (120000x) above Ma = 20,
+// 1e-11 (200000x) elsewhere.
 struct Ma_from_mcpTo_APo {
     double D;
     double k;
@@ -81,8 +83,9 @@ struct Ma_from_mcpTo_APo {
 // double (such as 1e300) give NaN. The tolerance is absolute, so above M = 2^33, where
 // neighbouring doubles lie more than 1e-6 apart, only an exact fixed point succeeds.
 // The stop on a change below 1e-6 leaves a few 1e-13 where convergence is slowest.
-// Measured against exact values: 3e-13 (5000x) for Ma < 0.05, 3e-13 (4000x) within 0.05 of Ma = 1,
-// 1.5e-15 (40x) above Ma = 20, 6e-13 (10000x) elsewhere.
+// Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band):
+// 3e-13 (5000x) for Ma < 0.05, 5e-13 (6000x) within 0.05 of Ma = 1, 1.5e-15 (40x) above Ma = 20,
+// 1.2e-12 (20000x) elsewhere.
 struct Ma_from_mcpTo_AP {
     double D;
     double k;
@@ -126,9 +129,10 @@ struct Ma_from_mcpTo_AP {
 // to the root monotonically. A root below 1 from 0.5 is kept as it is.
 // The step tolerance 1e-6 is absolute, a large relative one at small M; next to the
 // minimum, a double root, convergence is linear and stops up to about 1e-6 short.
-// Measured against exact values, sup false: 2e-08 (3e+08x) for Ma < 0.05, 1.5e-06 (10000x) within
-// 0.05 of Ma = 1, 5e-10 (8e+06x) elsewhere; sup true: 1.2e-06 (10000x) within 0.05 of Ma = 1,
-// 4e-10 (10x) above Ma = 20, 1e-11 (8000x) elsewhere.
+// Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band), sup
+// false: 2.5e-08 (4e+08x) for Ma < 0.05, 1.5e-06 (10000x) within 0.05 of Ma = 1, 5e-10 (8e+06x)
+// elsewhere; sup true: 1.5e-06 (10000x) within 0.05 of Ma = 1, 0.001 (8x) above Ma = 20,
+// 1.2e-11 (8000x) elsewhere.
 struct Ma_from_F_mcpTo {
     double C;
     double k;
