@@ -39,6 +39,7 @@ class Function:
     branches: tuple = (Branch(0, INF),)
     sup: str = "absent"  # "absent", "none_is_false" (required, None is False), "defaults_false"
     one_dimensional: bool = False  # the array must have exactly one dimension
+    iterative: bool = False  # solved by Newton's method or bisection, not in closed form
 
     @property
     def inverse(self):
@@ -80,6 +81,10 @@ def _forward(name, header, branches=(Branch(0, INF),), one_dimensional=False, in
     return Function(name, header, inputs, branches, one_dimensional=one_dimensional)
 
 
+def _iterative(name, header, inputs, branches=(Branch(0, INF),), sup="absent"):
+    return Function(name, header, inputs, branches, sup, iterative=True)
+
+
 _SHOCK = (Branch(1, INF), Branch(SHOCK, 1, None, "M < 1"))
 _BOTH = (SUBSONIC, SUPERSONIC)
 
@@ -99,12 +104,12 @@ FUNCTIONS = {
         Function("Ma_from_To_T", "isentropic_inverses.hpp", (1.0, 3.0)),
         Function("Ma_from_rhoo_rho", "isentropic_inverses.hpp", (1.0, 5.0)),
         Function("Ma_from_V_cpTo", "isentropic_inverses.hpp", (0.0, 1.4)),
-        Function("Ma_from_F_mcpTo", "flow_inverses.hpp", (1.0, 1.4), _BOTH, "none_is_false"),
-        Function("Ma_from_mcpTo_APo", "flow_inverses.hpp", (0.1, 1.2), _BOTH, "defaults_false"),
-        Function("Ma_from_mcpTo_AP", "flow_inverses.hpp", (0.1, 5.0)),
-        Function("Ma_from_A_Acrit", "area_ratio_inverse.hpp", (1.0, 5.0), _BOTH, "none_is_false"),
-        Function("Ma_from_Mash", "shock_inverses.hpp", (0.4, 1.0), (Branch(1, INF),)),
-        Function("Ma_from_Posh_Po", "shock_inverses.hpp", (0.1, 1.0), (Branch(1, INF),)),
+        _iterative("Ma_from_F_mcpTo", "flow_inverses.hpp", (1.0, 1.4), _BOTH, "none_is_false"),
+        _iterative("Ma_from_mcpTo_APo", "flow_inverses.hpp", (0.1, 1.2), _BOTH, "defaults_false"),
+        _iterative("Ma_from_mcpTo_AP", "flow_inverses.hpp", (0.1, 5.0)),
+        _iterative("Ma_from_A_Acrit", "area_ratio_inverse.hpp", (1.0, 5.0), _BOTH, "none_is_false"),
+        _iterative("Ma_from_Mash", "shock_inverses.hpp", (0.4, 1.0), (Branch(1, INF),)),
+        _iterative("Ma_from_Posh_Po", "shock_inverses.hpp", (0.1, 1.0), (Branch(1, INF),)),
     )
 }
 
