@@ -14,7 +14,9 @@ from dataclasses import dataclass
 import ventaroxi as vx
 
 INF = math.inf
-SHOCK = "shock"  # the lower end of the shock relations' subsonic branch: M² = (ga - 1)/(2 ga)
+# The lower end of the shock relations' subsonic branch, a little above their pole at
+# M² = (ga - 1)/(2 ga) (tests/exact.py says how far).
+SHOCK = "shock"
 
 
 @dataclass(frozen=True)

@@ -22,8 +22,8 @@ inline namespace VENTAROXI_ISA {
 // The search settles where the relation, with its own rounding error, crosses the target;
 // next to M = 1, where the relation is flat, that error moves the root the most.
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band), sup
-// false: 6e-14 (1000x) for Ma < 0.05, 2e-07 (500x) within 0.05 of Ma = 1, 4e-13 (800x) elsewhere;
-// sup true: 1.2e-07 (500x) within 0.05 of Ma = 1, 5e-15 (3000x) above Ma = 20, 6e-13 (1000x)
+// false: 6e-14 (800x) for Ma < 0.05, 2e-07 (500x) within 0.05 of Ma = 1, 4e-13 (800x) elsewhere;
+// sup true: 2.5e-07 (500x) within 0.05 of Ma = 1, 8e-15 (4000x) above Ma = 20, 5e-13 (1000x)
 // elsewhere.
 // Cost: for 1 + 2^-20 <= ga <= 4 and finite t > 1 a few Newton evaluations predict the
 // root, and the bisection evaluates only at the midpoints of the window proved around it

@@ -16,8 +16,8 @@ inline namespace VENTAROXI_ISA {
 // Any Ma; |Ma| = inf gives NaN (inf * 0), Ma^2 overflowing gives 0 with the sign of Ma;
 // ga < 1 gives NaN everywhere, ga = 1 gives +-inf. The error is mostly the rounding of q
 // and of the exponent (up to 21 in magnitude), amplified by the power; worst at large Ma.
-// Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band): 120 ulp
-// for Ma < 0.05, 100 ulp within 0.05 of Ma = 1, 1000 ulp above Ma = 20, 200 ulp elsewhere.
+// Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band): 200 ulp
+// for Ma < 0.05, 200 ulp within 0.05 of Ma = 1, 2000 ulp above Ma = 20, 400 ulp elsewhere.
 struct mcpTo_APo_from_Ma {
     double k;
     double D;
@@ -44,8 +44,8 @@ struct mcpTo_APo_from_Ma {
 // m sqrt(cp To)/(A P) = ga/sqrt(ga - 1) Ma sqrt(q); odd in Ma and rising without bound.
 // Any Ma; |Ma| = inf and Ma^2 overflowing give +-inf; ga < 1 gives NaN everywhere.
 // No library call.
-// Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band): 4 ulp for
-// Ma < 0.05, 4 ulp within 0.05 of Ma = 1, 4 ulp above Ma = 20, 4 ulp elsewhere.
+// Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band): 8 ulp for
+// Ma < 0.05, 6 ulp within 0.05 of Ma = 1, 6 ulp above Ma = 20, 8 ulp elsewhere.
 struct mcpTo_AP_from_Ma {
     double k;
     double D;
@@ -64,8 +64,8 @@ struct mcpTo_AP_from_Ma {
 // Any Ma; Ma = +-0 gives +-inf, |Ma| = inf gives NaN (0 * inf), Ma^2 overflowing gives
 // +-inf. Ma = 1 gives exactly 1: q and (ga + 1)/2 are then the same double.
 // The error is mostly the rounding of q/h and of the exponent, amplified by the power.
-// Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band): 300 ulp
-// for Ma < 0.05, 200 ulp within 0.05 of Ma = 1, 1000 ulp above Ma = 20, 400 ulp elsewhere.
+// Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band): 400 ulp
+// for Ma < 0.05, 300 ulp within 0.05 of Ma = 1, 2000 ulp above Ma = 20, 600 ulp elsewhere.
 struct A_Acrit_from_Ma {
     double k;
     double h;

@@ -25,8 +25,8 @@ inline namespace VENTAROXI_ISA {
 // a double root, it converges only linearly and stops up to about 1e-6 short.
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band), sup
 // false: 4e-12 (60000x) for Ma < 0.05, 1.5e-06 (40000x) within 0.05 of Ma = 1, 2.5e-11 (60000x)
-// elsewhere; sup true: 1.5e-06 (40000x) within 0.05 of Ma = 1, 2e-13 (200000x) above Ma = 20,
-// 1.5e-11 (400000x) elsewhere.
+// elsewhere; sup true: 1.5e-06 (40000x) within 0.05 of Ma = 1, 1.5e-13 (120000x) above Ma = 20,
+// 1.5e-11 (250000x) elsewhere.
 struct Ma_from_mcpTo_APo {
     double D;
     double k;
@@ -84,7 +84,7 @@ struct Ma_from_mcpTo_APo {
 // neighbouring doubles lie more than 1e-6 apart, only an exact fixed point succeeds.
 // The stop on a change below 1e-6 leaves a few 1e-13 where convergence is slowest.
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band):
-// 5e-13 (8000x) for Ma < 0.05, 8e-13 (10000x) within 0.05 of Ma = 1, 2.5e-15 (60x) above Ma = 20,
+// 5e-13 (8000x) for Ma < 0.05, 8e-13 (10000x) within 0.05 of Ma = 1, 2.5e-15 (80x) above Ma = 20,
 // 2e-12 (40000x) elsewhere.
 struct Ma_from_mcpTo_AP {
     double D;
@@ -130,8 +130,8 @@ struct Ma_from_mcpTo_AP {
 // The step tolerance 1e-6 is absolute, a large relative one at small M; next to the
 // minimum, a double root, convergence is linear and stops up to about 1e-6 short.
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band), sup
-// false: 4e-08 (8e+08x) for Ma < 0.05, 2e-06 (15000x) within 0.05 of Ma = 1, 8e-10 (1.2e+07x)
-// elsewhere; sup true: 2e-06 (15000x) within 0.05 of Ma = 1, 0.002 (15x) above Ma = 20,
+// false: 4e-08 (6e+08x) for Ma < 0.05, 2e-06 (20000x) within 0.05 of Ma = 1, 8e-10 (1e+07x)
+// elsewhere; sup true: 2e-06 (15000x) within 0.05 of Ma = 1, 0.0012 (15x) above Ma = 20,
 // 2e-11 (12000x) elsewhere.
 struct Ma_from_F_mcpTo {
     double C;

@@ -15,8 +15,8 @@ inline namespace VENTAROXI_ISA {
 // To/T >= 1 gives a real Ma; below 1 (0, negatives, -inf) NaN; +inf gives +inf; values
 // near 1e308 overflow to +inf. No library call.
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band):
-// 2.5e-16 (0.006x) for Ma < 0.05, 5e-16 (6x) within 0.05 of Ma = 1, 4e-16 (10x) above Ma = 20,
-// 5e-16 (10x) elsewhere.
+// 4e-16 (0.012x) for Ma < 0.05, 8e-16 (10x) within 0.05 of Ma = 1, 5e-16 (20x) above Ma = 20,
+// 8e-16 (15x) elsewhere.
 struct Ma_from_To_T {
     double reciprocal_k;
 
@@ -56,8 +56,8 @@ struct MachFromStaticRatioPower {
 // +inf (pow(-0, e < 0) = +inf); ga = 1 gives NaN everywhere. At small Ma, pow(r, e) - 1
 // cancels: the rounding of r and of the power, relative to k Ma^2, is up to 2e-7 at 1e-4.
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band):
-// 0.015 (150x) for Ma < 0.05, 1.5e-14 (250x) within 0.05 of Ma = 1, 2e-15 (1000x) above Ma = 20,
-// 6e-12 (300x) elsewhere.
+// 0.025 (250x) for Ma < 0.05, 2.5e-14 (400x) within 0.05 of Ma = 1, 4e-15 (2000x) above Ma = 20,
+// 1e-11 (600x) elsewhere.
 struct Ma_from_Po_P : MachFromStaticRatioPower {
     explicit Ma_from_Po_P(double ga) : MachFromStaticRatioPower(ga, (1 - ga) / ga) {}
 };
@@ -65,8 +65,8 @@ struct Ma_from_Po_P : MachFromStaticRatioPower {
 // Ma = sqrt(2/(ga - 1) ((rho_o/rho)^(ga - 1) - 1)), through (rho/rho_o)^(1 - ga).
 // Same domain and special values as Ma_from_Po_P, and the same cancellation at small Ma.
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band):
-// 0.015 (150x) for Ma < 0.05, 1.5e-14 (250x) within 0.05 of Ma = 1, 3e-16 (400x) above Ma = 20,
-// 6e-12 (250x) elsewhere.
+// 0.025 (200x) for Ma < 0.05, 2.5e-14 (400x) within 0.05 of Ma = 1, 6e-16 (800x) above Ma = 20,
+// 1e-11 (500x) elsewhere.
 struct Ma_from_rhoo_rho : MachFromStaticRatioPower {
     explicit Ma_from_rhoo_rho(double ga) : MachFromStaticRatioPower(ga, 1 - ga) {}
 };
@@ -76,8 +76,8 @@ struct Ma_from_rhoo_rho : MachFromStaticRatioPower {
 // and gives NaN); |V| = inf gives NaN. No library call; at large Ma, 1 - V^2/2 cancels,
 // as the conditioning of the relation says it must.
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band):
-// 4e-16 (6x) for Ma < 0.05, 4e-16 (5x) within 0.05 of Ma = 1, 3e-05 (1x) above Ma = 20,
-// 1.5e-14 (5x) elsewhere.
+// 6e-16 (10x) for Ma < 0.05, 8e-16 (10x) within 0.05 of Ma = 1, 5e-05 (1.5x) above Ma = 20,
+// 2.5e-14 (10x) elsewhere.
 struct Ma_from_V_cpTo {
     double reciprocal_ga_minus_1;
 

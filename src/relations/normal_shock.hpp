@@ -15,8 +15,8 @@ inline namespace VENTAROXI_ISA {
 // overflowing give NaN (inf/inf) although the values tend to sqrt(k/ga). No library call;
 // below Ma = 1 the denominator cancels towards the pole at sqrt(k/ga).
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band), Ma >= 1:
-// 3 ulp within 0.05 of Ma = 1, 2 ulp above Ma = 20, 2.5 ulp elsewhere; below Ma = 1: 2 ulp within
-// 0.05 of Ma = 1, 400 ulp elsewhere.
+// 5 ulp within 0.05 of Ma = 1, 4 ulp above Ma = 20, 4 ulp elsewhere; below Ma = 1: 3 ulp within
+// 0.05 of Ma = 1, 6 ulp elsewhere.
 struct Mash_from_Ma {
     double k;
     double ga;
@@ -42,8 +42,8 @@ struct Mash_from_Ma {
 // The roundings of u and v are amplified by the exponents; below Ma = 1, u cancels
 // towards 0 at the pole and the error grows without bound there.
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band), Ma >= 1:
-// 300 ulp within 0.05 of Ma = 1, 600 ulp above Ma = 20, 500 ulp elsewhere; below Ma = 1: 300 ulp
-// within 0.05 of Ma = 1, 3000 ulp elsewhere.
+// 500 ulp within 0.05 of Ma = 1, 1000 ulp above Ma = 20, 800 ulp elsewhere; below Ma = 1: 500 ulp
+// within 0.05 of Ma = 1, 600 ulp elsewhere.
 struct Posh_Po_from_Ma {
     // u = pressure_coefficient Ma^2 - ratio_offset, v = density_coefficient/Ma^2 + ratio_offset.
     double pressure_coefficient;  // 2 ga/(ga + 1)
