@@ -103,13 +103,14 @@ def test_record_is_of_the_full_sample():
 
 def test_readme_tables_are_written_from_the_record():
     # As `python3 tests/exact.py --render` would write them: it would change nothing.
-    assert generated.readme_block("accuracy") == exact.readme_tables(full())
+    assert generated.block(README, "accuracy") == exact.readme_tables(full())
     assert generated.with_block(README, "accuracy", exact.readme_tables(full())) == README
 
 
 @pytest.mark.parametrize("function", vx.__all__)
 def test_contract_comment_is_written_from_the_record(function):
-    text = (generated.RELATIONS / FUNCTIONS[function].header).read_text(encoding="utf-8")
+    header = source_tree() / "src" / "relations" / FUNCTIONS[function].header
+    text = header.read_text(encoding="utf-8")
     sentence = exact.comment_sentence(function, full())
     assert generated.comment_sentence(text, function, exact.OPENING) == sentence
     assert generated.with_comment_sentence(text, function, exact.OPENING, sentence) == text
