@@ -106,6 +106,25 @@ inline bool any(Mask mask)
 #endif
 }
 
+inline bool all(Mask mask)
+{
+#if VENTAROXI_LANE_REGISTER == 512
+    const auto bits = __builtin_bit_cast(__m512i, mask);
+    return _mm512_test_epi64_mask(bits, bits) == 0xff;
+#elif VENTAROXI_LANE_REGISTER == 256
+    return _mm256_movemask_pd(__builtin_bit_cast(__m256d, mask)) == 0xf;
+#elif VENTAROXI_LANE_REGISTER == 128
+    return _mm_movemask_pd(__builtin_bit_cast(__m128d, mask)) == 0x3;
+#else
+    for (int lane = 0; lane < lane_count; ++lane) {
+        if (mask[lane] == 0) {
+            return false;
+        }
+    }
+    return true;
+#endif
+}
+
 inline Lanes fabs(Lanes x)
 {
     return __builtin_bit_cast(Lanes, __builtin_bit_cast(BitLanes, x) & 0x7fffffffffffffff);

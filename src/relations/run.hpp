@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bound_relation.hpp"
+#include "interleaved.hpp"
 #include "lanes.hpp"
 
 #include <concepts>
@@ -26,10 +27,34 @@ concept BlockRelation = requires(const Relation& relation, const double* in, dou
     { Relation::block_count } -> std::convertible_to<int>;
 };
 
-// Whole vectors (or blocks) of elements, then the last few padded out to a whole one with
-// copies of the last element. A scalar tail would go through the scalar power function and
-// give other bits than the same element gets inside a run, so every element, in whatever
-// position of whatever run, takes the same path.
+// A relation written for any element type, which therefore also takes several vectors side
+// by side (interleaved.hpp): its long dependent chains then overlap.
+template <class Relation>
+concept InterleavedRelation =
+    requires(const Relation& relation, Interleaved<Lanes, vectors_in_flight> x) {
+        { relation(x) } -> std::same_as<Interleaved<Lanes, vectors_in_flight>>;
+    };
+
+// Blocks of vectors_in_flight vectors from in and out on, as many as fit in count elements;
+// returns how many elements that was. Flattened: the relation and its power are inlined
+// whatever their size, so that the per-call constants stay in registers across the blocks
+// and the vectors never pass through memory.
+template <class Relation>
+[[gnu::flatten]] std::size_t apply_interleaved(const Relation& relation, const double* in,
+                                               double* out, std::size_t count)
+{
+    constexpr std::size_t block = vectors_in_flight * lane_count;
+    std::size_t i = 0;
+    for (; i + block <= count; i += block) {
+        store_interleaved(out + i, relation(load_interleaved<vectors_in_flight>(in + i)));
+    }
+    return i;
+}
+
+// Interleaved vectors (or blocks), then whole vectors of elements, then the last few padded
+// out to a whole one with copies of the last element. A scalar tail would go through the
+// scalar power function and give other bits than the same element gets inside a run, so
+// every element, in whatever position of whatever run, takes the same path.
 template <LaneRelation Relation>
 void apply_lanes(const void* constants, const double* in, double* out, std::size_t count)
 {
@@ -52,6 +77,9 @@ void apply_lanes(const void* constants, const double* in, double* out, std::size
         }
     };
     std::size_t i = 0;
+    if constexpr (InterleavedRelation<Relation> && vectors_in_flight > 1) {
+        i = apply_interleaved(relation, in, out, count);
+    }
     for (; i + width <= count; i += width) {
         whole(in + i, out + i);
     }

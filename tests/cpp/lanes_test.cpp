@@ -59,9 +59,11 @@ void compare(std::string_view name, const Relation& relation, const std::vector<
 {
     std::vector<double> lanes(x.size());
     const ventaroxi::BoundRelation bound = bind_relation(relation);
-    // Runs of every length up to a few vectors, so every position and every tail is met.
+    // Runs of every length up to two interleaved blocks and a few vectors more, so that every
+    // position in a block, in the whole vectors after the blocks and in every tail is met.
+    constexpr std::size_t longest = (2 * vectors_in_flight + 2) * lane_count + 3;
     for (std::size_t start = 0, length = 1; start < x.size();
-         start += length, length = length % 11 + 1) {
+         start += length, length = length % longest + 1) {
         const std::size_t count = std::min(length, x.size() - start);
         bound.apply(bound.constants, x.data() + start, lanes.data() + start, count);
     }

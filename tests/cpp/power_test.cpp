@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <vector>
@@ -36,6 +37,22 @@ void check(const double* x, const double* y)
                 std::printf("pow(%a, %a): lanes give %a, pow gives %a\n", x[lane], y[lane],
                             result[lane], expected);
             }
+        }
+    }
+}
+
+// Several vectors side by side with one exponent, as the kernels evaluate them: each lane
+// against pow, whatever the other vectors hold.
+template <int k>
+void check_interleaved(const double* x, double y)
+{
+    const Interleaved<Lanes, k> result = pow(load_interleaved<k>(x), y);
+    for (int lane = 0; lane < k * lane_count; ++lane) {
+        const double actual = result.vector[lane / lane_count][lane % lane_count];
+        const double expected = std::pow(x[lane], y);
+        if (!same(actual, expected) && ++mismatches <= 10) {
+            std::printf("pow(%a, %a) in %d vectors: %a, pow gives %a\n", x[lane], y, k, actual,
+                        expected);
         }
     }
 }
@@ -104,6 +121,21 @@ int main()
             check(x, y);
             checked += lane_count;
         }
+    }
+    // Interleaved vectors: ordinary bases with now and then a special one (or a special
+    // exponent for all), so that one vector falls back to pow beside ordinary ones.
+    double group[4 * lane_count];
+    std::uniform_int_distribution<int> pick(0, std::size(specials) - 1);
+    for (long round = 0; round < spread_rounds / 8; ++round) {
+        for (double& base : group) {
+            base = round % 7 == 0 && any_bits(random) % 5 == 0 ? specials[pick(random)]
+                                                               : std::exp(log_base(random) * 0.01);
+        }
+        const double y = round % 11 == 0 ? specials[pick(random)] : moderate(random);
+        check_interleaved<2>(group, y);
+        check_interleaved<vectors_in_flight>(group, y);
+        check_interleaved<4>(group, y);
+        checked += (6 + vectors_in_flight) * lane_count;
     }
     std::printf("%ld powers, %ld mismatches\n", checked, mismatches);
     return mismatches == 0 ? 0 : 1;
