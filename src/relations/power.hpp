@@ -24,6 +24,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 namespace ventaroxi::relations {
 inline namespace VENTAROXI_ISA {
@@ -235,11 +236,35 @@ load_exp_entries(const Interleaved<Bits, k>& offset)
 // Whether the bits of each lane, read as an unsigned number, lie in [low, high). The
 // processor compares signed numbers only: with low subtracted and the sign bit flipped (one
 // addition), the unsigned order is the signed one.
-template <class Unsigned>
-inline auto bits_within(const Unsigned& bits, std::uint64_t low, std::uint64_t high)
+inline Mask bits_within(Bits bits, std::uint64_t low, std::uint64_t high)
 {
+#if defined(__x86_64__) && !defined(__SSE4_2__)
+    // Without a 64-bit compare (SSE2 only), which the compiler would do lane by lane in
+    // general registers: the bounds here are multiples of 2^32, so the high halves decide,
+    // compared as 32-bit numbers with each high half in both halves of its lane.
+    using Halves = std::int32_t __attribute__((vector_size(sizeof(Bits))));
+    using UnsignedHalves = std::uint32_t __attribute__((vector_size(sizeof(Bits))));
+    constexpr std::uint32_t sign = std::uint32_t{1} << 31;
+    const auto low_high = static_cast<std::uint32_t>(low >> 32);
+    const auto high_high = static_cast<std::uint32_t>(high >> 32);
+    const auto halves = __builtin_bit_cast(UnsignedHalves, bits);
+    const UnsignedHalves high_halves = [&]<std::size_t... i>(std::index_sequence<i...>) {
+        return __builtin_shufflevector(halves, halves, (2 * (i / 2) + 1)...);
+    }(std::make_index_sequence<2 * lane_count>{});
+    const auto within = static_cast<std::int32_t>(high_high - low_high + sign) >
+        __builtin_bit_cast(Halves, high_halves + (sign - low_high));
+    return __builtin_bit_cast(Mask, within);
+#else
     constexpr std::uint64_t sign = std::uint64_t{1} << 63;
     return static_cast<std::int64_t>(high - low + sign) > signed_of(bits + (sign - low));
+#endif
+}
+
+template <int k>
+inline Interleaved<Mask, k> bits_within(const Interleaved<Bits, k>& bits, std::uint64_t low,
+                                        std::uint64_t high)
+{
+    return each([=](Bits one) { return bits_within(one, low, high); }, bits);
 }
 
 inline constexpr std::uint64_t magnitude = ~(std::uint64_t{1} << 63);
