@@ -90,7 +90,8 @@ def hot_path(dump, function):
 
 def kind_of(instruction):
     mnemonic, _, operands = instruction.partition(" ")
-    if mnemonic.startswith("j") or mnemonic in ("cmp", "test", "add", "sub", "shl", "mov", "lea"):
+    scalar = mnemonic in ("cmp", "test", "add", "sub", "and", "or", "xor", "lea", "imul")
+    if scalar or (mnemonic.startswith(("j", "mov", "sh", "sa")) and "mm" not in operands):
         return "scalar integer, branch"
     if re.fullmatch(r"v?mov(apd|aps|dqa|dqu|dqa64|dqu64|upd|ups)", mnemonic):
         memory = "PTR" in operands
