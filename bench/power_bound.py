@@ -1,6 +1,6 @@
 """How close the lane power runs to this processor's throughput for its own operations.
 
-    python3 bench/power_bound.py [--isa avx2|baseline] [--samples N]
+    python3 bench/power_bound.py [--isa KERNEL_SET] [--samples N] [--vex-only]
 
 Builds bench/power_bound.cpp for a kernel set: loops that evaluate the power over data in the
 first-level cache with 1 to 4 vectors side by side. For each loop it disassembles the hot path
@@ -27,7 +27,7 @@ import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
-from harness import FLAGS, ISA_ENVIRONMENT, ISA_FLAGS, RELATIONS, ROOT
+from harness import FLAGS, ROOT, kernel_sets
 
 SOURCE = ROOT / "bench" / "power_bound.cpp"
 KINDS = [
@@ -234,26 +234,14 @@ def mix(path, name, evex):
     return "\n".join(out) + "\n"
 
 
-def compile_program(build, isa, mixes, output):
+def compile_program(build, kernel_set, mixes, output):
     objects = []
     for k, text in mixes.items():
         assembly = pathlib.Path(build) / f"mix_{k}.s"
         assembly.write_text(text + '.section .note.GNU-stack,"",@progbits\n')
         objects.append(str(assembly))
-    subprocess.run(
-        [
-            "c++",
-            *FLAGS,
-            *ISA_FLAGS[isa],
-            f"-I{RELATIONS}",
-            str(SOURCE),
-            str(RELATIONS / "power_tables.cpp"),
-            *objects,
-            "-o",
-            output,
-        ],
-        check=True,
-    )
+    sources = [str(SOURCE), str(kernel_sets.RELATIONS / "power_tables.cpp"), *objects]
+    kernel_sets.compile([*FLAGS, *kernel_set.arguments, *sources, "-o", output], output)
 
 
 def disassembly(binary):
@@ -267,7 +255,8 @@ def disassembly(binary):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--isa", default="avx2", choices=["avx2", "baseline"])
+    lane_sets = [s.name for s in kernel_sets.kernel_sets() if s.power == "lanes"]
+    parser.add_argument("--isa", default=lane_sets[0], choices=lane_sets, help="the kernel set")
     parser.add_argument("--samples", type=int, default=200)
     parser.add_argument(
         "--vex-only",
@@ -277,18 +266,22 @@ def main():
     )
     args = parser.parse_args()
     evex = "avx512vl" in pathlib.Path("/proc/cpuinfo").read_text() and not args.vex_only
+    kernel_set = kernel_sets.by_name(args.isa)
     with tempfile.TemporaryDirectory() as build:
         empty = {
             k: f".intel_syntax noprefix\n.text\n.globl power_mix_{k}\npower_mix_{k}:\n    ret\n"
             for k in range(1, 5)
         }
         first = str(pathlib.Path(build) / "first")
-        compile_program(build, args.isa, empty, first)
+        compile_program(build, kernel_set, empty, first)
         dump = disassembly(first)
         paths = {k: hot_path(dump, f"power_loop_{k}") for k in range(1, 5)}
         timed = str(pathlib.Path(build) / "timed")
         compile_program(
-            build, args.isa, {k: mix(paths[k], f"power_mix_{k}", evex) for k in range(1, 5)}, timed
+            build,
+            kernel_set,
+            {k: mix(paths[k], f"power_mix_{k}", evex) for k in range(1, 5)},
+            timed,
         )
 
         def position_free(path):  # the same code placed elsewhere has other addresses
@@ -305,7 +298,7 @@ def main():
             capture_output=True,
             text=True,
             check=True,
-            env={**os.environ, **ISA_ENVIRONMENT[args.isa]},
+            env={**os.environ, **kernel_set.environment},
         )
     result = json.loads(run.stdout)
     lanes, hertz = result["lane_count"], result["clock_hz"]
