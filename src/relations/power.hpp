@@ -402,27 +402,44 @@ inline void scalar_where_special(const Interleaved<Mask, k>& ordinary,
     }
 }
 
+// The logarithm of a base as the power forms it, the same whatever the exponent, and where
+// the base takes the routine's main path (a positive normal number).
+template <class Real, class Ordinary>
+struct BaseLogarithm {
+    Real head;
+    Real tail;
+    Ordinary ordinary_base;
+};
+
 template <class Real>
-[[gnu::always_inline]] inline Real power(const Real& x, const Real& y)
+[[gnu::always_inline]] inline auto logarithm_of_base(const Real& x)
 {
     const auto ix = bits_of(x);
-    const auto iy = bits_of(y);
-    // x a positive normal number; 2^-65 <= |y| < 2^63.
-    const auto ordinary_input = bits_within(ix, 0x0010000000000000, 0x7ff0000000000000) &
-        bits_within(iy & magnitude, 0x3be0000000000000, 0x43e0000000000000);
+    Real tail;
+    const Real head = log_with_tail(ix, tail);
+    const auto ordinary_base = bits_within(ix, 0x0010000000000000, 0x7ff0000000000000);
+    return BaseLogarithm<Real, decltype(ordinary_base)>{head, tail, ordinary_base};
+}
 
-    Real log_tail;
-    const Real log_head = log_with_tail(ix, log_tail);
+// x^y from the logarithm of x.
+template <class Real, class Ordinary>
+[[gnu::always_inline]] inline Real raise(const Real& x, const BaseLogarithm<Real, Ordinary>& log,
+                                         const Real& y)
+{
+    const auto iy = bits_of(y);
+    // 2^-65 <= |y| < 2^63.
+    const auto ordinary_input =
+        log.ordinary_base & bits_within(iy & magnitude, 0x3be0000000000000, 0x43e0000000000000);
     Real ehi;
     Real elo;
     if constexpr (fused_variant) {
-        ehi = y * log_head;
-        elo = fused(y, log_tail, fused(y, log_head, -ehi));
+        ehi = y * log.head;
+        elo = fused(y, log.tail, fused(y, log.head, -ehi));
     } else {
         const Real yhi = double_of(iy & (~std::uint64_t{0} << 27));
         const Real ylo = y - yhi;
-        const Real lhi = double_of(bits_of(log_head) & (~std::uint64_t{0} << 27));
-        const Real llo = log_head - lhi + log_tail;
+        const Real lhi = double_of(bits_of(log.head) & (~std::uint64_t{0} << 27));
+        const Real llo = log.head - lhi + log.tail;
         ehi = yhi * lhi;
         elo = ylo * lhi + y * llo;
     }
@@ -433,6 +450,12 @@ template <class Real>
     Real result = exp_with_tail(ehi, elo);
     scalar_where_special(ordinary_input & ordinary_exponent, x, y, result);
     return result;
+}
+
+template <class Real>
+[[gnu::always_inline]] inline Real power(const Real& x, const Real& y)
+{
+    return raise(x, logarithm_of_base(x), y);
 }
 
 }  // namespace power_detail
@@ -469,6 +492,31 @@ template <int k>
 [[gnu::always_inline]] inline Lanes pow(Lanes base, double exponent)
 {
     return pow(base, Lanes{} + exponent);
+}
+
+// x^a and x^b, with the bits of pow(x, a) and pow(x, b). pow forms the logarithm of x the
+// same way whatever the exponent, so on lanes the two powers share it: the second costs
+// about half of the first.
+template <class Real>
+struct TwoPowers {
+    Real first;
+    Real second;
+};
+
+inline TwoPowers<double> two_powers(double x, double a, double b)
+{
+    return {std::pow(x, a), std::pow(x, b)};
+}
+
+template <class Real>
+[[gnu::always_inline]] inline TwoPowers<Real> two_powers(const Real& x, double a, double b)
+{
+#if defined(VENTAROXI_POW_PER_ELEMENT)
+    return {pow(x, a), pow(x, b)};
+#else
+    const auto log = power_detail::logarithm_of_base(x);
+    return {power_detail::raise(x, log, Real{} + a), power_detail::raise(x, log, Real{} + b)};
+#endif
 }
 
 }  // namespace VENTAROXI_ISA

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 using namespace ventaroxi::relations;
@@ -53,6 +54,35 @@ void check_interleaved(const double* x, double y)
         if (!same(actual, expected) && ++mismatches <= 10) {
             std::printf("pow(%a, %a) in %d vectors: %a, pow gives %a\n", x[lane], y, k, actual,
                         expected);
+        }
+    }
+}
+
+// The two powers of one base, side by side in k vectors (k = 1: Lanes), each against pow.
+template <int k>
+void check_two_powers(const double* x, double a, double b)
+{
+    const auto [first, second] = [&] {
+        if constexpr (k == 1) {
+            return two_powers(load_lanes(x), a, b);
+        } else {
+            return two_powers(load_interleaved<k>(x), a, b);
+        }
+    }();
+    for (int lane = 0; lane < k * lane_count; ++lane) {
+        const auto at = [&](const auto& lanes) {
+            if constexpr (k == 1) {
+                return lanes[lane];
+            } else {
+                return lanes.vector[lane / lane_count][lane % lane_count];
+            }
+        };
+        for (const auto& [actual, y] : {std::pair(at(first), a), std::pair(at(second), b)}) {
+            const double expected = std::pow(x[lane], y);
+            if (!same(actual, expected) && ++mismatches <= 10) {
+                std::printf("two powers of %a, %a in %d vectors: %a, pow gives %a\n", x[lane], y, k,
+                            actual, expected);
+            }
         }
     }
 }
@@ -135,7 +165,10 @@ int main()
         check_interleaved<2>(group, y);
         check_interleaved<vectors_in_flight>(group, y);
         check_interleaved<4>(group, y);
-        checked += (6 + vectors_in_flight) * lane_count;
+        const double other = round % 13 == 0 ? specials[pick(random)] : moderate(random);
+        check_two_powers<1>(group, y, other);
+        check_two_powers<vectors_in_flight>(group, y, other);
+        checked += (6 + vectors_in_flight + 2 * (1 + vectors_in_flight)) * lane_count;
     }
     std::printf("%ld powers, %ld mismatches\n", checked, mismatches);
     return mismatches == 0 ? 0 : 1;
