@@ -1,15 +1,14 @@
 // Several vectors of lanes evaluated side by side, operation by operation: a relation
 // written for any element type, evaluated on Interleaved<Lanes, k>, issues each of its
-// steps for k independent vectors before the next step. A long dependent chain (the power
-// function's logarithm and exponential take some hundred cycles each way) then has k
-// vectors in flight instead of one, in an order the processor can issue as it reads it.
+// steps for k independent vectors before the next step. A long dependent chain (one power
+// is a chain of some ninety cycles on the processors measured) then has k vectors in flight
+// instead of one, in an order the processor can issue as it reads it.
 // Every vector is evaluated by exactly the operations it would be evaluated by alone, so the
 // bits are those of one vector at a time.
 #pragma once
 
 #include "lanes.hpp"
 
-#include <concepts>
 #include <type_traits>
 
 namespace ventaroxi::relations {
@@ -21,8 +20,10 @@ struct Interleaved {
 };
 
 // How many vectors the kernels evaluate side by side (run.hpp): the number that measured
-// fastest for the power relations, per width (see bench/README.md). VENTAROXI_VECTORS_IN_FLIGHT
-// overrides it, for measuring another.
+// fastest for the power relations with 2, 4 and 8 lanes alike on AMD Zen 4 (2 left the
+// chains waiting; 4 spilled registers with 2 and 4 lanes and gained nothing with 8).
+// bench/power_bound.py measures the power alone. VENTAROXI_VECTORS_IN_FLIGHT overrides it,
+// for measuring another.
 #if defined(VENTAROXI_VECTORS_IN_FLIGHT)
 inline constexpr int vectors_in_flight = VENTAROXI_VECTORS_IN_FLIGHT;
 #else

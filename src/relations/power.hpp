@@ -14,8 +14,8 @@
 // (Interleaved<Lanes, k>, see interleaved.hpp). Only what the steps do besides arithmetic
 // (reading the tables, fused multiply-adds, the scalar fallback) is written per vector.
 // The integer steps are chosen for few operations: the index of a table entry is formed as
-// its byte offset, the exponent of x becomes a double by one bit operation, and each range
-// test of the scalar routine is one signed compare.
+// its byte offset, the exponent of x becomes a double with no sign extension (an xor and a
+// subtraction), and each range test of the scalar routine is one signed compare.
 #pragma once
 
 #include "interleaved.hpp"
