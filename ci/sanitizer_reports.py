@@ -1,5 +1,6 @@
 """Counts the errors in the logs of AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer
-and prints the count; shows each report it counts on standard error.
+and prints the count; shows each report it counts on standard error, and fails if it
+counted any, or found no log at all.
 
     python3 ci/sanitizer_reports.py MODULE_FRAME LOG_DIRECTORY
 
@@ -53,8 +54,8 @@ def main():
             if counted(report, module_frame, log.name.startswith("units")):
                 errors += 1
                 print(f"{log.name}:", *report, sep="\n", file=sys.stderr)
-    print(f"{len(logs)} sanitizer logs, {errors} errors", file=sys.stderr)
-    print(errors)
+    print(f"{len(logs)} sanitizer logs, {errors} errors")
+    sys.exit(1 if errors or not logs else 0)
 
 
 if __name__ == "__main__":

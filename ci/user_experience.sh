@@ -2,10 +2,9 @@
 # What users and contributors meet around the module, checked from a clean slate:
 #   style      ruff (Python) and clang-format (C++) report what differs;
 #   tidy       clang-tidy's checks on every source of src/;
-#   package    python -m build: an sdist, and a wheel built from it, which installs into a
-#              fresh virtual environment and imports there;
-#   typing     mypy --strict and pyright on a typed usage file, against that installed
-#              wheel's stubs, and stubtest against the module;
+#   typing     mypy --strict and pyright on a typed usage file, against the stubs of the
+#              wheel (ci/wheel.sh's, or one built here) installed in a fresh virtual
+#              environment, and stubtest against the module;
 #   examples   the docs, figures, examples and Dask scale-out tests (streaming 10^8 elements
 #              through Zarr stores), the pandas and xarray recipes, against that wheel.
 # Each check is also shown to fail on a planted fault (a misformatted line, an injected bug,
@@ -21,19 +20,11 @@ repo=$PWD
 # small files, which a disk takes minutes to write and delete.
 work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export PIP_DISABLE_PIP_VERSION_CHECK=1
+source ci/lib.sh
 
 tools=$work/tools   # the checkers
 clean=$work/clean   # the built wheel and what its users install beside it
 
-# pip, without the warnings of this machine's pip configuration about absent local indexes.
-pip_install() { # PYTHON ARGUMENTS...
-  local python=$1
-  shift
-  "$python" -m pip install --quiet "$@" 2> >(grep -v '^WARNING: Location .* is ignored' >&2)
-}
-
-log() { printf '\n--- %s\n' "$*"; }
 die() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
 
 # Runs a command that must fail because of the fault planted for it.
@@ -88,16 +79,15 @@ pathlib.Path(out).write_text(text.replace(old, new, 1), encoding="utf-8")
 EOF
 }
 
-setup_tools() {
-  [[ -x $tools/bin/python ]] && return
-  log "installing the checkers (ci/requirements-tools.txt)"
-  python3 -m venv "$tools"
-  pip_install "$tools/bin/python" --upgrade pip
-  pip_install "$tools/bin/python" -r ci/requirements-tools.txt
+# The checkers, added as the steps need them.
+setup_tools() { # NAME...
+  log "installing $* (ci/requirements-tools.txt)"
+  [[ -x $tools/bin/python ]] || new_venv "$tools"
+  tools_install "$tools/bin/python" "$@"
 }
 
 step_style() {
-  setup_tools
+  setup_tools ruff clang-format
   local ruff=$tools/bin/ruff clang_format=$tools/bin/clang-format
   log "ruff $("$ruff" --version | cut -d' ' -f2): lint and layout of every Python file"
   "$ruff" check .
@@ -128,7 +118,7 @@ step_style() {
 }
 
 step_tidy() {
-  setup_tools
+  setup_tools clang-tidy meson ninja numpy
   log "clang-tidy $("$tools/bin/clang-tidy" --version | grep -o 'version [0-9.]*' | cut -d' ' -f2): .clang-tidy's checks on src/ and the C++ units"
   # The compilation database that meson writes at set-up: the same flags as the build.
   PATH=$tools/bin:$PATH meson setup "$work/tidy-build" >"$work/tidy-setup.log" || {
@@ -152,54 +142,12 @@ EOF
     "$tools/bin/clang-tidy" --config-file=.clang-tidy --quiet "$work/probe/bug.cpp" -- -std=c++20
 }
 
-step_package() {
-  setup_tools
-  log "python -m build: an sdist, then a wheel built from that sdist"
-  "$tools/bin/python" -m build --outdir "$work/dist" . >"$work/build.log" 2>&1 || {
-    cat "$work/build.log"
-    die "python -m build"
-  }
-  tail -n 1 "$work/build.log"
-  local sdist wheel
-  sdist=$(echo "$work"/dist/*.tar.gz)
-  wheel=$(echo "$work"/dist/*.whl)
-  tar -tzf "$sdist" | sed 's|^[^/]*/||' | sort >"$work/sdist.txt"
-  for file in LICENSE THIRD_PARTY_NOTICES README.md CHANGELOG.md CITATION.cff pyproject.toml \
-    meson.build ventaroxi.pyi src/module/module.cpp; do
-    grep -qxF "$file" "$work/sdist.txt" || die "the sdist lacks $file"
-  done
-  "$tools/bin/python" -m zipfile -l "$wheel" | awk 'NR > 1 {print $1}' | sort >"$work/wheel.txt"
-  for file in ventaroxi.pyi ventaroxi-stubs/__init__.pyi; do
-    grep -qxF "$file" "$work/wheel.txt" || die "the wheel lacks $file"
-  done
-  grep -qE '^ventaroxi\.cpython-.*\.so$' "$work/wheel.txt" || die "the wheel lacks the module"
-  grep -qE 'dist-info/licenses/THIRD_PARTY_NOTICES$' "$work/wheel.txt" || die "the wheel lacks the notices"
-  echo "sdist: $(wc -l <"$work/sdist.txt") files; wheel: $(paste -sd' ' "$work/wheel.txt")"
-
-  log "cibuildwheel's configuration: the wheels it selects (not built here)"
-  local platform identifiers
-  for platform in linux macos windows; do
-    identifiers=$("$tools/bin/cibuildwheel" --print-build-identifiers --platform "$platform" | paste -sd' ')
-    echo "$platform: $identifiers"
-    for version in cp311 cp312 cp313 cp314 cp315; do
-      [[ " $identifiers" == *" $version-"* ]] || die "cibuildwheel selects no $version wheel for $platform"
-    done
-  done
-  # 64-bit Arm Linux, which ci/aarch64.sh builds and tests under emulation: one manylinux
-  # wheel per CPython version, and nothing else.
-  identifiers=$("$tools/bin/cibuildwheel" --print-build-identifiers --platform linux --archs aarch64 | paste -sd' ')
-  echo "linux aarch64: $identifiers"
-  local expected=""
-  for version in cp311 cp312 cp313 cp314 cp315; do
-    expected+="${expected:+ }$version-manylinux_aarch64"
-  done
-  [[ $identifiers == "$expected" ]] || die "cibuildwheel should select for aarch64 exactly: $expected"
-
+# The wheel (from .ci/run's wheel leg, or built here) in a fresh virtual environment.
+clean_env() {
+  [[ -x $clean/bin/python ]] && return
   log "the wheel in a fresh virtual environment"
-  python3 -m venv "$clean"
-  pip_install "$clean/bin/python" --upgrade pip
-  pip_install "$clean/bin/python" "$wheel"
-  "$clean/bin/python" -m pip list --format=freeze
+  new_venv "$clean"
+  pip_install "$clean/bin/python" -c ci/constraints.txt "$(ci_wheel)[test,docs,scale-out,dataframes]"
   (cd "$work" && "$clean/bin/python" - "$clean") <<'EOF'
 import importlib.metadata, pathlib, sys
 import numpy as np
@@ -218,8 +166,8 @@ EOF
 }
 
 step_typing() {
-  setup_tools
-  [[ -x $clean/bin/python ]] || step_package
+  setup_tools mypy pyright
+  clean_env
   local typing=$work/typing
   local mypy=("$tools/bin/mypy" --strict --cache-dir "$work/mypy-cache" --python-executable "$clean/bin/python")
   local pyright=("$tools/bin/pyright" --pythonpath "$clean/bin/python")
@@ -266,11 +214,8 @@ step_typing() {
 }
 
 step_examples() {
-  [[ -x $clean/bin/python ]] || step_package
+  clean_env
   log "docs, figures, examples and Dask scale-out, against the installed wheel"
-  local wheel
-  wheel=$(echo "$work"/dist/*.whl)
-  pip_install "$clean/bin/python" -c ci/constraints.txt "$wheel[test,docs,scale-out,dataframes]"
   # As a user runs them; the tests below run these and the Dask example again, and check them.
   "$clean/bin/python" examples/nozzle.py
   "$clean/bin/python" examples/rig_data.py 1e6
@@ -280,7 +225,7 @@ step_examples() {
 
 mkdir -p "$work/probe"
 steps=("$@")
-((${#steps[@]})) || steps=(style tidy package typing examples)
+((${#steps[@]})) || steps=(style tidy typing examples)
 summary=()
 for step in "${steps[@]}"; do
   start=$SECONDS
