@@ -123,7 +123,7 @@ meson setup --cross-file "$tools/cross.ini" "$build" "$checkout" >"$tools/setup.
 grep -E 'C\+\+ compiler for the host machine|Run-time dependency' "$tools/setup.log"
 ninja -C "$build"
 echo "aarch64: module built in $((SECONDS - start)) s"
-VENTAROXI_UNIT_SHARE=$share meson test -C "$build" --print-errorlogs
+VENTAROXI_UNIT_SHARE=$share meson test -C "$build" --print-errorlogs --timeout-multiplier=3
 grep -hE 'mismatches|agree|targets|passed|chosen|aarch64' "$build/meson-logs/testlog.txt" || true
 # The kernel set the module takes here, by the same check of the root's pow; power_choice_test
 # (above) has also checked that it is the fused variant, as glibc's aarch64 pow is.
