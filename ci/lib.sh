@@ -3,6 +3,7 @@
 export PIP_DISABLE_PIP_VERSION_CHECK=1
 
 log() { printf '\n--- %s\n' "$*"; }
+die() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
 
 # pip, without the warnings of this machine's pip configuration about absent local indexes.
 pip_install() { # PYTHON ARGUMENTS...

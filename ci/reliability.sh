@@ -3,7 +3,8 @@
 # (every function, layout, argument error, hostile caller and array, leak path and thread
 # test; see ci/lib.sh):
 #   sanitizers  the module built with AddressSanitizer and UndefinedBehaviorSanitizer, the
-#               focused run on it, and the C++ unit tests built and run the same way; every
+#               focused run and the platform pow's tests (every kernel set) on it, and the
+#               C++ unit tests built and run the same way; every
 #               report counts, and a leak counts where a frame of its stack is the module's;
 #   valgrind    memcheck on the tests of every function and every array layout, with the
 #               wheel of .ci/run's wheel leg (or one built here).
@@ -40,9 +41,13 @@ run_sanitizers() {
   ldd "$module" | grep -E 'lib(asan|ubsan)\.so' || { echo "$module is not sanitized" >&2; return 1; }
   # UndefinedBehaviorSanitizer writes to standard error whatever log_path says; capturing only
   # at the level of sys lets its reports reach the log rather than pytest's captured output.
-  local status=0
+  # The focused run, and the platform pow's, whose child processes run every kernel set.
+  local status=0 selected=() argument
+  for argument in "${focused[@]}"; do
+    [[ $argument == *test_platform_pow* ]] || selected+=("$argument")
+  done
   LD_PRELOAD=$asan PYTHONMALLOC=malloc "$venv/bin/python" -m pytest -p no:cacheprovider -q \
-    --capture=sys "${focused[@]}" 2>&1 | tee "$reports/suite-output" || status=1
+    --capture=sys "${selected[@]}" 2>&1 | tee "$reports/suite-output" || status=1
 
   log "the C++ unit tests, built with the same sanitizers"
   ASAN_OPTIONS="detect_leaks=1:log_path=$reports/units" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/units" \

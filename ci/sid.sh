@@ -2,7 +2,9 @@
 # Builds the library from this checkout and runs tests under one of Debian unstable's
 # CPythons, 3.14 or 3.15, inside a Debian unstable root file system that is made once and
 # reused: Debian builds its python3-numpy for both, so one root serves both interpreters.
-#   ci/sid.sh [--python 3.14|3.15|3.14d] [--without-proc] [--clang] [--meson-test] [pytest arguments]
+#   ci/sid.sh [--root-only] [--python 3.14|3.15|3.14d] [--without-proc] [--clang] [--meson-test]
+#             [pytest arguments]
+# --root-only makes or completes the root, and builds and tests nothing.
 # --python chooses the interpreter (default 3.14); 3.14d is CPython 3.14's debug build, whose
 #   sys.gettotalrefcount() lets the tests count references. Debian's debug interpreter imports
 #   extensions built for the release one (their ABIs agree since CPython 3.8, and Debian lists
@@ -11,7 +13,6 @@
 # --without-proc leaves /proc unmounted in the root, as in a plain chroot.
 # --clang builds with clang++ and libc++ instead of g++ and libstdc++.
 # --meson-test runs the build's own tests (the C++ units) before pytest.
-# Without pytest arguments no test runs.
 # VENTAROXI_SID_ROOT chooses the root file system (default /var/cache/ventaroxi/sid).
 # VENTAROXI_SID_OUT, if set, is a directory mounted at /out: the builds live there, one per
 #   interpreter and compiler, and are reused by later calls; pytest can write reports there.
@@ -28,13 +29,14 @@ packages=python3.14-dev,python3.14-dbg,python3.15-dev,python3-pip,python3-numpy,
 ready=$root/.ventaroxi-ready # written last: a root without it is an unfinished bootstrap
 # The mirror's snapshot may be older than its Release file's validity.
 apt_options=(-o Acquire::Check-Valid-Until=false)
-python=python3.14 with_proc=1 compiler=gcc meson_test=0
+python=python3.14 with_proc=1 compiler=gcc meson_test=0 root_only=0
 while [[ ${1:-} == --* ]]; do
   case $1 in
     --python) python=python${2:?--python needs 3.14, 3.15 or 3.14d}; shift ;;
     --without-proc) with_proc=0 ;;
     --clang) compiler=clang ;;
     --meson-test) meson_test=1 ;;
+    --root-only) root_only=1 ;;
     *) break ;;
   esac
   shift
@@ -67,7 +69,7 @@ if ((${#added[@]})); then
   umount "$root/proc"
   echo "$packages" >"$ready"
 fi
-(($#)) || exit 0
+((root_only == 0)) || exit 0
 
 # The checkout, read-only, at /src; a fresh /tmp for the virtual environment; /out for builds.
 mkdir -p "$root/src" "$root/out"

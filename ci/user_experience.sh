@@ -25,8 +25,6 @@ source ci/lib.sh
 tools=$work/tools   # the checkers
 clean=$work/clean   # the built wheel and what its users install beside it
 
-die() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
-
 # Runs a command that must fail because of the fault planted for it.
 must_fail() { # DESCRIPTION COMMAND...
   local description=$1

@@ -21,8 +21,6 @@ export VENTAROXI_WHEELHOUSE=${VENTAROXI_WHEELHOUSE:-$work/wheelhouse}
 wheelhouse=$VENTAROXI_WHEELHOUSE
 tools=$work/tools
 
-die() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
-
 step_build() {
   trap 'touch "$wheelhouse/done"; rm -rf "$work"' EXIT
   mkdir -p "$wheelhouse"
