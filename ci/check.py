@@ -23,12 +23,9 @@ import xml.etree.ElementTree as ET
 
 WARNINGS = ("-Wall", "-Wextra", "-Wpedantic", "-Werror")
 
-# The instructions each kernel set needs, as /proc/cpuinfo names them; a set not listed
-# runs everywhere. Independent of the build's own processor checks, which it checks.
-SET_FLAGS = {
-    "avx2": {"avx2", "fma"},
-    "avx512": {"avx512f", "avx512dq", "avx512vl", "avx512bw"},
-}
+# The kernel sets and the processor features each needs (__builtin_cpu_supports names, which
+# /proc/cpuinfo uses too): the build's table.
+KERNEL_SETS = pathlib.Path(__file__).resolve().parent.parent / "src" / "kernel_sets.txt"
 
 # name, comparison, bound, description and, for a figure of a newer test, its module (the
 # bound holds where tests/ has it); lower bounds hold for the least value recorded, upper
@@ -121,7 +118,18 @@ def processor_flags():
     return set(line.partition(":")[2].split())
 
 
+def kernel_sets():
+    """name -> features, from the table's rows ("name | lanes | ... | features | tunables")."""
+    if not KERNEL_SETS.exists():
+        return {}
+    rows = [ln.split("|") for ln in KERNEL_SETS.read_text().splitlines() if ln.strip() and ln[0] != "#"]
+    return {row[0].strip(): set(row[6].split()) for row in rows}
+
+
 def kernels(build):
+    """Which kernel sets' C++ units ran and which were skipped; a set is checked against what
+    /proc/cpuinfo says the processor has, independently of the build's own processor check."""
+    sets = kernel_sets()
     info = pathlib.Path(build, "meson-info")
     suites = {t["name"]: t["suite"] for t in json.loads((info / "intro-tests.json").read_text())}
     log = pathlib.Path(build, "meson-logs", "testlog.json")
@@ -129,27 +137,26 @@ def kernels(build):
     by_set = {}
     for result in results:
         name = result["name"].split(" / ")[-1].split(":")[-1].strip()
-        # A kernel set's units carry its name as a suite, or as the suffix "-<set>".
-        named = [s for s in suites.get(name, []) if s != "ventaroxi"]
-        if not named and "-" in name:
-            named = [name.rsplit("-", 1)[1]]
-        by_set.setdefault(named[0] if named else "(not per set)", []).append(result)
+        named = [s for s in suites.get(name, []) if s in sets] or ["(no set)"]
+        by_set.setdefault(named[0], []).append((name, result))
     flags = processor_flags()
-    status = 0
+    status = 0 if results else fail("no test in the test log")
     for kernel_set, ran in sorted(by_set.items()):
-        outcomes = [r["result"] for r in ran]
-        names = " ".join(r["name"].split(" / ")[-1].split(":")[-1].strip() for r in ran)
+        outcomes = [r["result"] for _, r in ran]
+        names = " ".join(name for name, _ in ran)
+        needs = sets.get(kernel_set, set())
         if outcomes.count("SKIP") == len(outcomes):
-            reason = (ran[0].get("stdout") or "").strip().splitlines()[-1:] or ["no reason given"]
-            print(f"kernel set {kernel_set}: SKIPPED ({reason[0]}): {names}")
-            needs = SET_FLAGS.get(kernel_set, set())
+            reason = (ran[0][1].get("stdout") or "").strip().splitlines()[-1:] or ["no reason given"]
+            print(f"kernel set {kernel_set}: SKIPPED, the processor lacks it ({reason[0]}): {names}")
             if flags is not None and needs <= flags:
-                status = fail(f"{kernel_set} skipped although the processor has {' '.join(sorted(needs)) or 'all it needs'}")
+                status = fail(f"{kernel_set} skipped although /proc/cpuinfo lists {' '.join(sorted(needs)) or 'all it needs'}")
         else:
             print(f"kernel set {kernel_set}: ran natively, {outcomes.count('OK')} of {len(ran)} OK: {names}")
             if outcomes.count("OK") != len(outcomes):
                 status = fail(f"kernel set {kernel_set}: {' '.join(outcomes)}")
-    return status if results else fail("no test in the test log")
+            if flags is not None and not needs <= flags:
+                status = fail(f"{kernel_set} ran although /proc/cpuinfo lacks {' '.join(sorted(needs - flags))}")
+    return status
 
 
 def figures(path, *runs):

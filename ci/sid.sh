@@ -2,8 +2,8 @@
 # Builds the library from this checkout and runs tests under one of Debian unstable's
 # CPythons, 3.14 or 3.15, inside a Debian unstable root file system that is made once and
 # reused: Debian builds its python3-numpy for both, so one root serves both interpreters.
-#   ci/sid.sh [--root-only] [--python 3.14|3.15|3.14d] [--without-proc] [--clang] [--meson-test]
-#             [pytest arguments]
+#   ci/sid.sh [--root-only] [--python 3.14|3.15|3.14d] [--without-proc] [--clang]
+#             [--setup-arg ARGUMENT] [--meson-test] [pytest arguments]
 # --root-only makes or completes the root, and builds and tests nothing.
 # --python chooses the interpreter (default 3.14); 3.14d is CPython 3.14's debug build, whose
 #   sys.gettotalrefcount() lets the tests count references. Debian's debug interpreter imports
@@ -12,6 +12,7 @@
 #   serves both.
 # --without-proc leaves /proc unmounted in the root, as in a plain chroot.
 # --clang builds with clang++ and libc++ instead of g++ and libstdc++.
+# --setup-arg passes one argument to meson's set-up (for example -Dkernel_isolation=link-order).
 # --meson-test runs the build's own tests (the C++ units) before pytest.
 # VENTAROXI_SID_ROOT chooses the root file system (default /var/cache/ventaroxi/sid).
 # VENTAROXI_SID_OUT, if set, is a directory mounted at /out: the builds live there, one per
@@ -29,12 +30,13 @@ packages=python3.14-dev,python3.14-dbg,python3.15-dev,python3-pip,python3-numpy,
 ready=$root/.ventaroxi-ready # written last: a root without it is an unfinished bootstrap
 # The mirror's snapshot may be older than its Release file's validity.
 apt_options=(-o Acquire::Check-Valid-Until=false)
-python=python3.14 with_proc=1 compiler=gcc meson_test=0 root_only=0
+python=python3.14 with_proc=1 compiler=gcc meson_test=0 root_only=0 setup_arg=
 while [[ ${1:-} == --* ]]; do
   case $1 in
     --python) python=python${2:?--python needs 3.14, 3.15 or 3.14d}; shift ;;
     --without-proc) with_proc=0 ;;
     --clang) compiler=clang ;;
+    --setup-arg) setup_arg=${2:?--setup-arg needs an argument}; shift ;;
     --meson-test) meson_test=1 ;;
     --root-only) root_only=1 ;;
     *) break ;;
@@ -83,7 +85,7 @@ else
   mount -t tmpfs tmpfs "$root/out"
 fi
 # The tests' workload sizes pass in; their figures go to /tmp, and are copied out at the end.
-passed=(PYTHON="$python" BUILD="/out/build-$python-$compiler" MESON_TEST=$meson_test)
+passed=(PYTHON="$python" BUILD="/out/build-$python-$compiler" MESON_TEST=$meson_test SETUP_ARG="$setup_arg")
 if [[ $compiler == clang ]]; then
   passed+=(CXX=clang++ CXXFLAGS=-stdlib=libc++ LDFLAGS=-stdlib=libc++)
 fi
@@ -97,7 +99,7 @@ chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 PYTHOND
   HYPOTHESIS_STORAGE_DIRECTORY=/tmp/hypothesis "${passed[@]}" /bin/sh -euc '
     "$PYTHON" -m venv --system-site-packages --without-pip /tmp/venv
     /tmp/venv/bin/python -m pip install --no-build-isolation --no-index --no-deps -q \
-      -Cbuild-dir="$BUILD" /src
+      -Cbuild-dir="$BUILD" ${SETUP_ARG:+"-Csetup-args=$SETUP_ARG"} /src
     /tmp/venv/bin/python -c "import sys, numpy, ventaroxi; print(\"CPython\", sys.version, \"NumPy\", numpy.__version__, ventaroxi.__file__)"
     [ "$MESON_TEST" = 0 ] || meson test -C "$BUILD" --print-errorlogs
     cd /src
