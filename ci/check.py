@@ -137,7 +137,7 @@ def kernels(build):
     by_set = {}
     for result in results:
         name = result["name"].split(" / ")[-1].split(":")[-1].strip()
-        named = [s for s in suites.get(name, []) if s in sets] or ["(no set)"]
+        named = [s.split(":")[-1] for s in suites.get(name, []) if s.split(":")[-1] in sets] or ["(not per set)"]
         by_set.setdefault(named[0], []).append((name, result))
     flags = processor_flags()
     status = 0 if results else fail("no test in the test log")
