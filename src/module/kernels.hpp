@@ -23,13 +23,7 @@ using Evaluate = PyObject* (*)(const ArrayDescription& input, double ga, bool su
 // One evaluator per row of function_table, in its order.
 using Evaluators = std::array<Evaluate, function_count>;
 
-// One column per kernel set; kernels.cpp is compiled once for each. The set of the
-// compilation is reopened here without the keyword inline, as the language allows and the
-// other compilations need; clang warns about that unless told not to.
-#if defined(__clang__)
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Winline-namespace-reopened-noninline"
-#endif
+// One column per kernel set; kernels.cpp is compiled once for each.
 #define VENTAROXI_DECLARE_EVALUATORS(name, features)                                               \
     namespace name {                                                                               \
     extern const Evaluators evaluators;                                                            \
@@ -37,9 +31,6 @@ using Evaluators = std::array<Evaluate, function_count>;
 VENTAROXI_OFFERED_KERNEL_SETS(VENTAROXI_DECLARE_EVALUATORS)
 VENTAROXI_DECLARE_EVALUATORS(VENTAROXI_FALLBACK_KERNEL_SET, "")
 #undef VENTAROXI_DECLARE_EVALUATORS
-#if defined(__clang__)
-#pragma clang diagnostic pop
-#endif
 
 // The first offered set that this processor runs and whose power gives the platform pow's
 // bits, or the fallback set (see relations/power_choice.hpp).

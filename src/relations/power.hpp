@@ -59,9 +59,11 @@ inline Interleaved<SignedBits, k> signed_of(const Interleaved<Bits, k>& bits)
 // Whether this compilation reproduces the library's build for processors with FMA: where the
 // processor fuses, unless VENTAROXI_POW_FUSED says otherwise (0 or 1; the tests build both
 // variants on any processor, the fused one then through the C library's exact fma).
+// GCC says that the processor fuses with __FP_FAST_FMA; clang never defines it, and names
+// the instructions instead (__FMA__ on x86-64, __ARM_FEATURE_FMA on Arm).
 #if defined(VENTAROXI_POW_FUSED)
 inline constexpr bool fused_variant = VENTAROXI_POW_FUSED != 0;
-#elif defined(__FP_FAST_FMA)
+#elif defined(__FP_FAST_FMA) || defined(__FMA__) || defined(__ARM_FEATURE_FMA)
 inline constexpr bool fused_variant = true;
 #else
 inline constexpr bool fused_variant = false;
