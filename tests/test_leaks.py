@@ -259,4 +259,10 @@ def test_repeated_calls_leak_nothing(path):
     LEAKED[path.label] = leaked
     assert leaked == 0
     assert growth.traced < TRACED_BOUND
-    assert growth.resident < RSS_BOUND or under_address_sanitizer()
+    # Resident memory also grows once when an allocator arena or a page of the interpreter's
+    # own fills up; a leak grows it again over a second run of as many calls.
+    assert (
+        growth.resident < RSS_BOUND
+        or measure(path).resident < RSS_BOUND
+        or under_address_sanitizer()
+    )
