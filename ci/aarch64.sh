@@ -55,6 +55,7 @@ fi
 if [[ ! -f $ready || $(<"$ready") != "$packages" ]]; then
   echo "aarch64: making $root"
   rm -rf --one-file-system "$root"
+  mkdir -p "$(dirname "$root")" # a fresh machine has no cache folder yet
   start=$SECONDS
   # The packages and their dependencies are only unpacked: their maintainer scripts would run
   # under emulation, and nothing here needs what they do but the aliases made below. The

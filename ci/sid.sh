@@ -53,6 +53,7 @@ if [[ ! -f $ready ]]; then
     { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq mmdebstrap >/dev/null; }
   echo "sid: making $root"
   rm -rf --one-file-system "$root"
+  mkdir -p "$(dirname "$root")" # a fresh machine has no cache folder yet
   start=$SECONDS
   mmdebstrap --variant=minbase --aptopt='Acquire::Check-Valid-Until "false"' --include="$packages" \
     sid "$root" >"$root.log" 2>&1 || { tail -n 30 "$root.log"; exit 1; }
