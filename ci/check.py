@@ -46,10 +46,34 @@ BOUNDS = {
         ("pow_differing_no_AVX2", "==", 0, "results unlike the process pow's, AVX2 masked"),
         ("pow_differing_no_AVX2_no_FMA", "==", 0, "results unlike the process pow's, both masked"),
         ("pow_differing_perturbed", "==", 0, "results unlike a preloaded pow no set reproduces"),
-        ("interrupt_calls", ">=", 2000, "calls interrupted at random", "test_interrupts_and_faults"),
-        ("interrupt_wrong_outcomes", "==", 0, "interrupted calls with another outcome", "test_interrupts_and_faults"),
-        ("nomemory_refused_calls", ">", 0, "refused calls swept for failed allocations", "test_interrupts_and_faults"),
-        ("nomemory_wrong_outcomes", "==", 0, "allocation failures with another outcome", "test_interrupts_and_faults"),
+        (
+            "interrupt_calls",
+            ">=",
+            2000,
+            "calls interrupted at random",
+            "test_interrupts_and_faults",
+        ),
+        (
+            "interrupt_wrong_outcomes",
+            "==",
+            0,
+            "interrupted calls with another outcome",
+            "test_interrupts_and_faults",
+        ),
+        (
+            "nomemory_refused_calls",
+            ">",
+            0,
+            "refused calls swept for failed allocations",
+            "test_interrupts_and_faults",
+        ),
+        (
+            "nomemory_wrong_outcomes",
+            "==",
+            0,
+            "allocation failures with another outcome",
+            "test_interrupts_and_faults",
+        ),
     ],
     "sanitizers": [("sanitizer_errors", "==", 0, "sanitizer errors")],
     "valgrind": [("valgrind_errors", "==", 0, "valgrind errors")],
@@ -63,14 +87,22 @@ def fail(message):
 
 
 def junit(path, *options):
-    required = [re.compile(p) for flag, p in zip(options[::2], options[1::2]) if flag == "--passed"]
+    required = [
+        re.compile(p)
+        for flag, p in zip(options[::2], options[1::2], strict=True)
+        if flag == "--passed"
+    ]
     outcomes = {}
     for case in ET.parse(path).iter("testcase"):
         module = case.get("classname", "").replace(".", "/")
         test_id = f"{module}.py::{case.get('name')}"
         kinds = {child.tag for child in case}
         outcomes[test_id] = (
-            "failed" if kinds & {"failure", "error"} else "skipped" if "skipped" in kinds else "passed"
+            "failed"
+            if kinds & {"failure", "error"}
+            else "skipped"
+            if "skipped" in kinds
+            else "passed"
         )
     counts = {k: sum(v == k for v in outcomes.values()) for k in ("passed", "failed", "skipped")}
     print(f"{path}: " + ", ".join(f"{n} {k}" for k, n in counts.items()))
@@ -83,7 +115,10 @@ def junit(path, *options):
     for pattern in required:
         passed = [t for t, o in outcomes.items() if o == "passed" and pattern.search(t)]
         if passed:
-            print(f"passed, as required: {passed[0]}" + (f" and {len(passed) - 1} more" if passed[1:] else ""))
+            print(
+                f"passed, as required: {passed[0]}"
+                + (f" and {len(passed) - 1} more" if passed[1:] else "")
+            )
         else:
             status = fail(f"no test matching {pattern.pattern!r} passed")
     return status
@@ -122,7 +157,9 @@ def kernel_sets():
     """name -> features, from the table's rows ("name | lanes | ... | features | tunables")."""
     if not KERNEL_SETS.exists():
         return {}
-    rows = [ln.split("|") for ln in KERNEL_SETS.read_text().splitlines() if ln.strip() and ln[0] != "#"]
+    rows = [
+        ln.split("|") for ln in KERNEL_SETS.read_text().splitlines() if ln.strip() and ln[0] != "#"
+    ]
     return {row[0].strip(): set(row[6].split()) for row in rows}
 
 
@@ -137,7 +174,9 @@ def kernels(build):
     by_set = {}
     for result in results:
         name = result["name"].split(" / ")[-1].split(":")[-1].strip()
-        named = [s.split(":")[-1] for s in suites.get(name, []) if s.split(":")[-1] in sets] or ["(not per set)"]
+        named = [s.split(":")[-1] for s in suites.get(name, []) if s.split(":")[-1] in sets] or [
+            "(not per set)"
+        ]
         by_set.setdefault(named[0], []).append((name, result))
     flags = processor_flags()
     status = 0 if results else fail("no test in the test log")
@@ -146,16 +185,26 @@ def kernels(build):
         names = " ".join(name for name, _ in ran)
         needs = sets.get(kernel_set, set())
         if outcomes.count("SKIP") == len(outcomes):
-            reason = (ran[0][1].get("stdout") or "").strip().splitlines()[-1:] or ["no reason given"]
-            print(f"kernel set {kernel_set}: SKIPPED, the processor lacks it ({reason[0]}): {names}")
+            reason = (ran[0][1].get("stdout") or "").strip().splitlines()[-1:] or [
+                "no reason given"
+            ]
+            print(
+                f"kernel set {kernel_set}: SKIPPED, the processor lacks it ({reason[0]}): {names}"
+            )
             if flags is not None and needs <= flags:
-                status = fail(f"{kernel_set} skipped although /proc/cpuinfo lists {' '.join(sorted(needs)) or 'all it needs'}")
+                status = fail(
+                    f"{kernel_set} skipped although /proc/cpuinfo lists {' '.join(sorted(needs)) or 'all it needs'}"
+                )
         else:
-            print(f"kernel set {kernel_set}: ran natively, {outcomes.count('OK')} of {len(ran)} OK: {names}")
+            print(
+                f"kernel set {kernel_set}: ran natively, {outcomes.count('OK')} of {len(ran)} OK: {names}"
+            )
             if outcomes.count("OK") != len(outcomes):
                 status = fail(f"kernel set {kernel_set}: {' '.join(outcomes)}")
             if flags is not None and not needs <= flags:
-                status = fail(f"{kernel_set} ran although /proc/cpuinfo lacks {' '.join(sorted(needs - flags))}")
+                status = fail(
+                    f"{kernel_set} ran although /proc/cpuinfo lacks {' '.join(sorted(needs - flags))}"
+                )
     return status
 
 
@@ -182,4 +231,8 @@ def figures(path, *runs):
 
 if __name__ == "__main__":
     command, *arguments = sys.argv[1:]
-    sys.exit({"junit": junit, "strict": strict, "kernels": kernels, "figures": figures}[command](*arguments))
+    sys.exit(
+        {"junit": junit, "strict": strict, "kernels": kernels, "figures": figures}[command](
+            *arguments
+        )
+    )
