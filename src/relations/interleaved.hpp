@@ -9,6 +9,7 @@
 
 #include "lanes.hpp"
 
+#include <cstddef>
 #include <type_traits>
 
 namespace ventaroxi::relations {
@@ -111,7 +112,7 @@ template <int k>
 [[gnu::always_inline]] inline Interleaved<Lanes, k> load_interleaved(const double* from)
 {
     Interleaved<Lanes, k> lanes;
-    for (int j = 0; j < k; ++j) {
+    for (std::ptrdiff_t j = 0; j < k; ++j) {
         lanes.vector[j] = load_lanes(from + j * lane_count);
     }
     return lanes;
@@ -120,7 +121,7 @@ template <int k>
 template <int k>
 [[gnu::always_inline]] inline void store_interleaved(double* to, const Interleaved<Lanes, k>& lanes)
 {
-    for (int j = 0; j < k; ++j) {
+    for (std::ptrdiff_t j = 0; j < k; ++j) {
         store_lanes(to + j * lane_count, lanes.vector[j]);
     }
 }

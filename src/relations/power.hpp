@@ -252,7 +252,7 @@ inline Mask bits_within(Bits bits, std::uint64_t low, std::uint64_t high)
     const auto halves = __builtin_bit_cast(UnsignedHalves, bits);
     const UnsignedHalves high_halves = [&]<std::size_t... i>(std::index_sequence<i...>) {
         return __builtin_shufflevector(halves, halves, (2 * (i / 2) + 1)...);
-    }(std::make_index_sequence<2 * lane_count>{});
+    }(std::make_index_sequence<std::size_t{2} * lane_count>{});
     const auto within = static_cast<std::int32_t>(high_high - low_high + sign) >
         __builtin_bit_cast(Halves, high_halves + (sign - low_high));
     return __builtin_bit_cast(Mask, within);

@@ -43,7 +43,7 @@ template <class Relation>
 [[gnu::flatten]] std::size_t apply_interleaved(const Relation& relation, const double* in,
                                                double* out, std::size_t count)
 {
-    constexpr std::size_t block = vectors_in_flight * lane_count;
+    constexpr std::size_t block = std::size_t{vectors_in_flight} * lane_count;
     std::size_t i = 0;
     for (; i + block <= count; i += block) {
         store_interleaved(out + i, relation(load_interleaved<vectors_in_flight>(in + i)));

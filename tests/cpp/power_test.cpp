@@ -168,7 +168,7 @@ int main()
         const double other = round % 13 == 0 ? specials[pick(random)] : moderate(random);
         check_two_powers<1>(group, y, other);
         check_two_powers<vectors_in_flight>(group, y, other);
-        checked += (6 + vectors_in_flight + 2 * (1 + vectors_in_flight)) * lane_count;
+        checked += long{6 + vectors_in_flight + 2 * (1 + vectors_in_flight)} * lane_count;
     }
     std::printf("%ld powers, %ld mismatches\n", checked, mismatches);
     return mismatches == 0 ? 0 : 1;
