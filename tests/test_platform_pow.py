@@ -13,6 +13,7 @@ import subprocess
 
 import pytest
 
+import kernel_sets
 from functions import WITH_SUP
 from support import record_figure, run_python, source_tree, workload
 
@@ -27,6 +28,12 @@ SETTINGS = {
     "no AVX2": "glibc.cpu.hwcaps=-AVX2",
     "no AVX2, no FMA": "glibc.cpu.hwcaps=-AVX2,-FMA",
     "perturbed": "perturbed",
+}
+# And every mask under which a kernel set's units compare its power (src/kernel_sets.txt).
+SETTINGS |= {
+    f"the {s.name} units' mask": s.tunables
+    for s in kernel_sets.kernel_sets()
+    if s.tunables and s.tunables not in SETTINGS.values()
 }
 
 CHILD = r"""

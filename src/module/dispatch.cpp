@@ -1,5 +1,6 @@
 #include "../relations/power_candidate.hpp"
 #include "../relations/processor_features.hpp"
+#include "kernel_preferences.hpp"
 #include "kernels.hpp"
 
 #include <array>
@@ -17,13 +18,15 @@ namespace ventaroxi {
 namespace {
 
 struct KernelSet {
+    std::string_view name;
     const Evaluators* evaluators;
     const relations::PowerCandidate* power;
     std::string_view features;
 };
 
 #define VENTAROXI_OFFER(name, features)                                                            \
-    KernelSet{&ventaroxi::name::evaluators, &ventaroxi::relations::name::power_candidate, features},
+    KernelSet{#name, &ventaroxi::name::evaluators, &ventaroxi::relations::name::power_candidate,   \
+              features},
 constexpr KernelSet offered[] = {VENTAROXI_OFFERED_KERNEL_SETS(VENTAROXI_OFFER)};
 #undef VENTAROXI_OFFER
 
@@ -40,24 +43,54 @@ static_assert(features_are_known(),
               "src/kernel_sets.txt names a feature that "
               "relations/processor_features.hpp cannot ask about");
 
+consteval bool preferences_are_known()
+{
+    for (const KernelPreference& preference : kernel_preferences) {
+        bool set_offered = false;
+        for (const KernelSet& set : offered) {
+            set_offered = set_offered || set.name == preference.set;
+        }
+        bool function_exists = false;
+        for (const FunctionSpec& spec : function_table) {
+            function_exists =
+                function_exists || preference.function == spec.signature.function_name;
+        }
+        if (!set_offered || !function_exists || preference.set == std::end(offered)[-1].name) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(preferences_are_known(),
+              "kernel_preferences.hpp names functions of function_table and offered sets "
+              "other than the last, which serves every function");
+
 // The platform's pow, called one pair at a time through a pointer, in this process.
 double platform_pow(double base, double exponent) { return std::pow(base, exponent); }
 
-const Evaluators& choose_evaluators()
+// Each function's kernel from the first offered set that the processor runs, whose power
+// gives the bits of the platform's pow and which serves the function; from the fallback set
+// where none does.
+Evaluators choose_evaluators()
 {
-    std::array<const KernelSet*, std::size(offered)> runnable{};
-    std::array<relations::PowerCandidate, std::size(offered)> candidates{};
+    std::array<const KernelSet*, std::size(offered)> agreeing{};
     std::size_t count = 0;
     for (const KernelSet& set : offered) {
-        if (processor_has(set.features)) {
-            runnable[count] = &set;
-            candidates[count++] = *set.power;
+        if (processor_has(set.features) &&
+            relations::first_agreeing(std::span(set.power, 1), &platform_pow) == 0) {
+            agreeing[count++] = &set;
         }
     }
-    const std::size_t agreeing =
-        relations::first_agreeing(std::span(candidates.data(), count), &platform_pow);
-    return agreeing < count ? *runnable[agreeing]->evaluators
-                            : ventaroxi::VENTAROXI_FALLBACK_KERNEL_SET::evaluators;
+    Evaluators chosen = ventaroxi::VENTAROXI_FALLBACK_KERNEL_SET::evaluators;
+    for (std::size_t row = 0; row < function_count; ++row) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (serves(agreeing[i]->name, row)) {
+                chosen[row] = (*agreeing[i]->evaluators)[row];
+                break;
+            }
+        }
+    }
+    return chosen;
 }
 
 }  // namespace
@@ -67,7 +100,7 @@ const Evaluators& active_evaluators() noexcept
     // Chosen on the first call, before any kernel runs, and kept: neither the processor nor
     // the C library's choice of pow changes under a running process. The choice runs no
     // Python code and releases nothing.
-    static const Evaluators& chosen = choose_evaluators();
+    static const Evaluators chosen = choose_evaluators();
     return chosen;
 }
 

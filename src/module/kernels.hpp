@@ -32,8 +32,9 @@ VENTAROXI_OFFERED_KERNEL_SETS(VENTAROXI_DECLARE_EVALUATORS)
 VENTAROXI_DECLARE_EVALUATORS(VENTAROXI_FALLBACK_KERNEL_SET, "")
 #undef VENTAROXI_DECLARE_EVALUATORS
 
-// The first offered set that this processor runs and whose power gives the platform pow's
-// bits, or the fallback set (see relations/power_choice.hpp).
+// Each function's kernel from the first offered set that this processor runs, whose power
+// gives the platform pow's bits (see relations/power_choice.hpp) and which serves the
+// function (kernel_preferences.hpp); from the fallback set where none does.
 const Evaluators& active_evaluators() noexcept;
 
 }  // namespace ventaroxi

@@ -134,7 +134,9 @@ inline Mask isnan(Lanes x) { return x != x; }
 inline double sqrt(double x) { return __builtin_sqrt(x); }
 
 #if VENTAROXI_LANE_REGISTER == 512
-inline Lanes sqrt(Lanes x) { return _mm512_sqrt_pd(x); }
+// Every lane taken, through the masked form: GCC 12's _mm512_sqrt_pd fills its unused source
+// with _mm512_undefined_pd, which -Werror=uninitialized refuses.
+inline Lanes sqrt(Lanes x) { return _mm512_mask_sqrt_pd(x, 0xff, x); }
 #elif VENTAROXI_LANE_REGISTER == 256
 inline Lanes sqrt(Lanes x) { return _mm256_sqrt_pd(x); }
 #elif VENTAROXI_LANE_REGISTER == 128
