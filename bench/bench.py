@@ -25,7 +25,8 @@ import baselines
 import goals as goal_module
 import report
 from cases import AREA, GA, NEWTON, all_cases
-from harness import ROOT, module_kernel, run_harness
+from harness import ROOT, kernel_sets, module_kernel, run_harness
+from layouts import load_build
 from measure import FULL, QUICK, Policy, peak_extra_bytes, time_contenders
 
 import ventaroxi
@@ -85,13 +86,15 @@ def without_nan(value):
     return value
 
 
-def contenders_for(case, x, peer_x):
+def contenders_for(case, x, peer_x, against):
     library = getattr(ventaroxi, case.function)
     contenders = {
         "library": (library, case.arguments(x)),
         "baseline": (getattr(baselines, case.function), case.arguments(x)),
         "negative": (np.negative, (x,)),
     }
+    if against:
+        contenders["against"] = (getattr(against, case.function), case.arguments(x))
     if case.needs_pow:
         contenders["power"] = (np.power, (x, POWER_EXPONENT))
     if case.peer:
@@ -111,8 +114,8 @@ def memory_of(contenders, timings, policy):
     return memory
 
 
-def measure_layout(case, layout, x, peer_x, policy, history):
-    contenders = contenders_for(case, x, peer_x)
+def measure_layout(case, layout, x, peer_x, policy, history, against):
+    contenders = contenders_for(case, x, peer_x, against)
     timings, results = time_contenders(contenders, x.size, policy, history)
     library_time = timings["library"].per_element
     row = {
@@ -142,7 +145,7 @@ def measure_layout(case, layout, x, peer_x, policy, history):
     return row, library
 
 
-def measure_case(case, sizes, policy, checks):
+def measure_case(case, sizes, policy, checks, against):
     all_values = case.inputs(max(sizes))
     history = {"contiguous": {}, "strided": {}}
     rows, same, different = [], [], []
@@ -154,7 +157,9 @@ def measure_case(case, sizes, policy, checks):
             ("contiguous", values, peer_values),
             ("strided", strided_view(values), strided_view(peer_values)),
         ]:
-            row, results[layout] = measure_layout(case, layout, x, peer_x, policy, history[layout])
+            row, results[layout] = measure_layout(
+                case, layout, x, peer_x, policy, history[layout], against
+            )
             rows.append(row)
         if results["contiguous"] is not None and results["strided"] is not None:
             (same if same_bits(results["contiguous"], results["strided"]) else different).append(
@@ -223,6 +228,28 @@ def harness_checks(harness, cases):
     return checks
 
 
+def vector_flags():
+    """The processor's vector instruction sets, as /proc/cpuinfo names them (empty elsewhere)."""
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            flags = next(line for line in cpuinfo if line.startswith(("flags", "Features")))
+    except (OSError, StopIteration):
+        return []
+    vector = ("sse", "ssse", "avx", "fma", "f16c", "asimd", "sve")
+    return sorted(f for f in flags.split(":", 1)[1].split() if f.startswith(vector))
+
+
+def numpy_dispatch():
+    """The SIMD targets NumPy dispatches to in this process: those it was built for that the
+    processor has and NPY_DISABLE_CPU_FEATURES leaves enabled."""
+    try:
+        from numpy._core import _multiarray_umath as umath
+    except ImportError:  # NumPy 1
+        from numpy.core import _multiarray_umath as umath
+    features = umath.__cpu_features__
+    return [t for t in umath.__cpu_baseline__ + umath.__cpu_dispatch__ if features.get(t)]
+
+
 def environment():
     def version(module):
         try:
@@ -252,8 +279,10 @@ def environment():
     )
     return {
         "cpu": cpu,
+        "cpu_flags": vector_flags(),
         "cores": os.cpu_count(),
         "kernel": module_kernel(),
+        "numpy_dispatch": numpy_dispatch(),
         "commit": commit,
         "date": datetime.datetime.now().isoformat(timespec="seconds"),
         "python": platform.python_version(),
@@ -293,14 +322,20 @@ def main():
     parser.add_argument("--only", help="measure only the functions whose label contains this text")
     parser.add_argument(
         "--harness-isa",
-        choices=["module", "baseline"],
+        choices=["module", *(k.name for k in kernel_sets.kernel_sets())],
         default="module",
-        help="kernel set of the C++ harness: the module's choice here, or baseline",
+        help="kernel set of the C++ harness: the module's choice here, or a set of this machine",
     )
     parser.add_argument(
         "--harness-only", action="store_true", help="run the C++ harness and its checks alone"
     )
+    parser.add_argument(
+        "--against",
+        metavar="SO",
+        help="another build of the module (its .so) to time in the same turns, such as main's",
+    )
     options = parser.parse_args()
+    against = load_build(options.against) if options.against else None
     policy, sizes = (QUICK, QUICK_SIZES) if options.quick else (FULL, FULL_SIZES)
     goal_sizes = sizes[-1:] if options.quick else sizes[-2:]
     cases = (
@@ -310,7 +345,8 @@ def main():
     )
 
     machine = environment()  # before measuring: the commit that is measured
-    isa = machine["kernel"] if options.harness_isa == "module" else "baseline"
+    machine["against"] = options.against
+    isa = machine["kernel"] if options.harness_isa == "module" else options.harness_isa
     print(
         f"kernel: {machine['kernel']} (the module's choice in this process); harness built for {isa}",
         file=sys.stderr,
@@ -320,7 +356,7 @@ def main():
     rows = []
     for case in cases:
         started = time.perf_counter()
-        rows += measure_case(case, sizes, policy, checks)
+        rows += measure_case(case, sizes, policy, checks, against)
         print(
             f"measured {case.label} in {time.perf_counter() - started:.1f} s",
             file=sys.stderr,

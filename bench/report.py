@@ -5,6 +5,7 @@ REFERENCES = [
     ("peer", "pygasflow"),
     ("negative", "np.negative"),
     ("power", "np.power"),
+    ("against", "--against build"),
 ]
 CONTENDERS = [("library", "ventaroxi"), *REFERENCES]
 
@@ -138,9 +139,13 @@ def markdown_report(result, goals, summary_line):
     env = result["environment"]
     parts = [
         "# ventaroxi benchmark",
-        f"`{result['command']}` on {env['cpu']} ({env['cores']} cores), kernel `{env['kernel']}`, "
-        f"{env['date']}, commit `{env['commit']}`. NumPy {env['numpy']}, SciPy {env['scipy']}, "
-        f"pygasflow {env['pygasflow']}. Times are medians per element with the interquartile range in "
+        f"`{result['command']}` on {env['cpu']} ({env['cores']} cores; vector flags "
+        f"{' '.join(env.get('cpu_flags', [])) or 'not known'}), kernel `{env['kernel']}`, "
+        f"{env['date']}, commit `{env['commit']}`. NumPy {env['numpy']} (dispatching to "
+        f"{', '.join(env.get('numpy_dispatch', [])) or 'not known'}), SciPy {env['scipy']}, "
+        f"pygasflow {env['pygasflow']}"
+        + (f"; `--against` {env['against']}" if env.get("against") else "")
+        + ". Times are medians per element with the interquartile range in "
         "brackets; ratios are ventaroxi's time over the reference's (below 1: ventaroxi is faster); "
         "`~` marks a figure extrapolated from a smaller size's per-element time.",
         "## Goals",

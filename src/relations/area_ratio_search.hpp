@@ -71,38 +71,45 @@ inline Mask is_dyadic(Lanes lo, Lanes hi)
         (lo >= 0);
 }
 
+// floor(log2 v) of integers 1 <= v <= 2^52, each made an exact double by the 2^52 shift.
+inline IntegerLanes log2_floor(IntegerLanes v)
+{
+    const Lanes exact =
+        __builtin_bit_cast(Lanes, __builtin_bit_cast(BitLanes, v) | 0x4330000000000000) - 0x1p52;
+    return exponent_of(exact);
+}
+
 // Moves each lane in `which`, whose bracket is dyadic, straight to the first pass whose
 // midpoint lies inside its window. In units of the spacing, with the bracket [0, 2^w] and
 // the window's ends clipped to 1 <= A <= B < 2^w, the midpoints on the way are the
 // prefixes of A with a one appended; the first inside [A, B] is at the highest bit where A
-// and B differ, or at A itself if A's lowest one lies above that bit.
+// and B differ, or at A itself if A's lowest one lies above that bit. A lane with no
+// midpoint inside (A > B) is left to the walk.
 inline void descend_dyadic(Lanes& lo, Lanes& hi, Lanes& x, IntegerLanes& pass,
                            const AreaRatioWindow& window, Mask which)
 {
-    for (int lane = 0; lane < lane_count; ++lane) {
-        if (which[lane] == 0) {
-            continue;
-        }
-        const std::uint64_t low = std::bit_cast<std::uint64_t>(lo[lane]);
-        const std::uint64_t width = std::bit_cast<std::uint64_t>(hi[lane]) - low;
-        const int w = __builtin_ctzll(width);
-        const auto offset = [&](double end) {
-            const double clipped = std::fmin(std::fmax(end, lo[lane]), hi[lane]);
-            return std::bit_cast<std::uint64_t>(clipped) - low;
-        };
-        const std::uint64_t A = std::max<std::uint64_t>(offset(window.a[lane]), 1);
-        const std::uint64_t B = std::min<std::uint64_t>(offset(window.b[lane]), width - 1);
-        if (A > B) {
-            continue;  // no midpoint inside: left to the walk
-        }
-        const int differ = A == B ? -1 : 63 - __builtin_clzll(A ^ B);
-        const int stop = std::max(differ, __builtin_ctzll(A));
-        const std::uint64_t node = (A >> (stop + 1)) << (stop + 1);
-        lo[lane] = std::bit_cast<double>(low + node);
-        hi[lane] = std::bit_cast<double>(low + node + (std::uint64_t{2} << stop));
-        x[lane] = std::bit_cast<double>(low + node + (std::uint64_t{1} << stop));
-        pass[lane] += w - 1 - stop;
-    }
+    const IntegerLanes low = __builtin_bit_cast(IntegerLanes, lo);
+    const IntegerLanes width = __builtin_bit_cast(IntegerLanes, hi) - low;
+    // The window's ends clipped to the bracket (as fmin(fmax(end, lo), hi)), as offsets.
+    const auto offset = [&](Lanes end) {
+        const Lanes raised = select(end >= lo, end, lo);
+        return __builtin_bit_cast(IntegerLanes, select(raised <= hi, raised, hi)) - low;
+    };
+    const IntegerLanes a = offset(window.a);
+    const IntegerLanes b = offset(window.b);
+    const IntegerLanes A = a < 1 ? IntegerLanes{} + 1 : a;
+    const IntegerLanes B = b > width - 1 ? width - 1 : b;
+    const Mask moved = which & (A <= B);
+    // Lanes where A == B have no differing bit; a stop of -1 leaves A's lowest one deciding.
+    const IntegerLanes differ = A == B ? IntegerLanes{} - 1 : log2_floor(A ^ B);
+    const IntegerLanes lowest = log2_floor(A & -A);
+    const IntegerLanes stop = differ > lowest ? differ : lowest;
+    const IntegerLanes node = (A >> (stop + 1)) << (stop + 1);
+    const IntegerLanes one = IntegerLanes{} + 1;
+    lo = select(moved, __builtin_bit_cast(Lanes, low + node), lo);
+    hi = select(moved, __builtin_bit_cast(Lanes, low + node + (one << (stop + 1))), hi);
+    x = select(moved, __builtin_bit_cast(Lanes, low + node + (one << stop)), x);
+    pass += moved ? log2_floor(width) - 1 - stop : IntegerLanes{};
 }
 
 }  // namespace area_ratio_detail
@@ -196,6 +203,51 @@ public:
         }
     }
 
+    // A vector with no lane running, whose lanes take bisections one by one.
+    static AreaRatioSettling idle(bool sup)
+    {
+        const double inf = std::numeric_limits<double>::infinity();
+        const AreaRatioBisection none{Lanes{} + 1.0, Lanes{} + 1.0, Lanes{} + 1.0, IntegerLanes{}};
+        return AreaRatioSettling(none, {Lanes{} - inf, Lanes{} + inf}, Lanes{} + 1.0, sup, Mask{});
+    }
+
+    // One lane's bisection, as it moves from the vector that opened it to one that settles it.
+    struct Lane {
+        double lo;
+        double hi;
+        double x;
+        double a;
+        double b;
+        double t;
+        std::int64_t pass;
+    };
+
+    Lane lane(int i) const
+    {
+        return {lo_[i], hi_[i], x_[i], window_.a[i], window_.b[i], t_[i], pass_[i]};
+    }
+
+    // Lane `i` goes on with `lane`'s bisection.
+    void take(int i, const Lane& lane)
+    {
+        IntegerLanes index{};
+        for (int j = 0; j < lane_count; ++j) {
+            index[j] = j;
+        }
+        const Mask at = index == i;
+        lo_ = select(at, lanes_of(lane.lo), lo_);
+        hi_ = select(at, lanes_of(lane.hi), hi_);
+        x_ = select(at, lanes_of(lane.x), x_);
+        window_.a = select(at, lanes_of(lane.a), window_.a);
+        window_.b = select(at, lanes_of(lane.b), window_.b);
+        t_ = select(at, lanes_of(lane.t), t_);
+        pass_ = at ? IntegerLanes{} + lane.pass : pass_;
+        running_ |= at;
+    }
+
+    Mask running_lanes() const { return running_; }
+    Lanes bracket_lo() const { return lo_; }
+    Lanes bracket_hi() const { return hi_; }
     bool running() const { return any(running_); }
     // Whether the next pass needs the value at its midpoint, which is then `midpoint()`.
     bool needs_value() const { return any(inside()); }
@@ -243,6 +295,52 @@ private:
     Lanes t_;
     bool sup_;
 };
+
+// Runs to its end a bisection that every lane of `search` holds alike (one element alone),
+// using the lanes to evaluate ahead: the midpoints of the next few passes, whichever way each
+// pass goes, are formed as the passes would form them and evaluated together, and the passes
+// then take their values from them. Each pass still evaluates at its own midpoint only, so
+// the result is the bisection's; a chain of `depth` passes waits for one evaluation.
+template <class Area>
+void settle_area_ratio_alone(const Area& area, AreaRatioSettling& search)
+{
+    // The midpoints of a tree of brackets, lane i's children at 2i + 1 and 2i + 2.
+    constexpr int depth = lane_count >= 8 ? 3 : (lane_count >= 4 ? 2 : 1);
+    for (;;) {
+        if (!search.running()) {
+            return;
+        }
+        double lo[lane_count];
+        double hi[lane_count];
+        Lanes ahead{};
+        lo[0] = search.bracket_lo()[0];
+        hi[0] = search.bracket_hi()[0];
+        for (int i = 0; i < (1 << depth) - 1; ++i) {
+            ahead[i] = (lo[i] + hi[i]) * 0.5;
+            if (2 * i + 2 < lane_count) {
+                lo[2 * i + 1] = lo[i];
+                hi[2 * i + 1] = ahead[i];
+                lo[2 * i + 2] = ahead[i];
+                hi[2 * i + 2] = hi[i];
+            }
+        }
+        const Lanes values = area(ahead);
+        for (int pass = 0; pass < depth && search.running(); ++pass) {
+            // The value at this pass's midpoint, where a pass needs one, is among those ahead.
+            const Mask here = __builtin_bit_cast(BitLanes, ahead) ==
+                __builtin_bit_cast(BitLanes, search.midpoint());
+            Lanes v = values;
+            if (!any(here)) {
+                v = area(search.midpoint());  // never, while the passes follow the tree
+            }
+            double value = v[0];
+            for (int i = 0; i < (1 << depth) - 1; ++i) {
+                value = here[i] != 0 ? v[i] : value;
+            }
+            search.pass(lanes_of(value));
+        }
+    }
+}
 
 // Runs the bisections of `count` vectors to their ends, their evaluating passes side by
 // side: each pass waits for its evaluation, and different vectors' do not wait for each

@@ -65,6 +65,7 @@ struct AreaRatioPredictor {
     double supersonic_log;  // e ln(h/k), the offset of the asymptote x^(2e-1) (k/h)^e
     double subsonic_log;    // -e ln h, the offset of the asymptote (1/x) h^-e
     double subsonic_scale;  // h^-e
+    double cubic;           // g'''(0)/6 = 2(h - 2k)/(3h^2): g(y) = y^2/h + cubic y^3 + ...
 
     explicit AreaRatioPredictor(const A_Acrit_from_Ma& area)
         : k(area.k),
@@ -75,9 +76,13 @@ struct AreaRatioPredictor {
           unreachable_below(1 - 4 * bound),
           supersonic_log(area.e * log_of(Lanes{} + area.h / area.k)[0]),
           subsonic_log(-area.e * log_of(Lanes{} + area.h)[0]),
-          subsonic_scale(exp_of(Lanes{} + subsonic_log)[0])
+          subsonic_scale(exp_of(Lanes{} + subsonic_log)[0]),
+          cubic(2 * (area.h - 2 * area.k) / (3 * area.h * area.h))
     {
     }
+
+    // g(y) = ln A(e^y) = e ln((1 + k e^(2y))/h) - y, to about 1e-9.
+    Lanes g(Lanes y) const { return e * log_of((1 + k * exp_of(2 * y)) / h) - y; }
 
     // ln t to about 1e-9 relative, for t positive: the exponent's bits, then the series of
     // atanh((m - 1)/(m + 1)) for the mantissa m, taken into [sqrt(1/2), sqrt(2)).
@@ -138,6 +143,7 @@ struct AreaRatioNewton {
     Mask active;
     Lanes x;
     Lanes v;
+    Lanes excess;    // t/v - 1
     Lanes distance;  // |t/v - 1|
     Mask done;
 
@@ -146,38 +152,70 @@ struct AreaRatioNewton {
         : target(select(active_, t, Lanes{} + 2.0)), active(active_)
     {
         const Lanes log_t = AreaRatioPredictor::log_of(target);
+        // Two starts, and the one nearer in g taken (a start only saves steps): about the
+        // sonic point, where g(y) = y^2/h + c y^3 + ..., one Newton step on that cubic from
+        // the root of its square term; far from it, the asymptote corrected once by the term
+        // it neglects, e ln(1 + 1/(k x^2)) supersonic, e ln(1 + k x^2) subsonic.
+        const Lanes root = sqrt(log_t * p.h);
+        const Lanes y2 = sup ? root : -root;
+        const Lanes sonic = y2 -
+            (y2 * y2 / p.h + p.cubic * (y2 * y2 * y2) - log_t) /
+                (2 * y2 / p.h + 3 * p.cubic * (y2 * y2));
         const Lanes asymptote =
             sup ? (log_t + p.supersonic_log) / (2 * p.e - 1) : p.subsonic_log - log_t;
-        const Lanes quadratic = sqrt(log_t * p.h);
-        // Supersonic, both starts lie above the root once t is large, the quadratic one far
-        // above it when ga is near 1 (the asymptote is then reached only at huge Mach numbers).
-        const Lanes y0 = sup ? select((log_t < 1) | (quadratic < asymptote), quadratic, asymptote)
-                             : select(log_t < 1, -quadratic, asymptote);
-        // Subsonic, the asymptote is x = h^-e/t, which stays exact into the subnormal range.
-        x = sup || any(log_t < 1) ? AreaRatioPredictor::exp_of(y0) : Lanes{};
-        x = sup ? x : select(log_t < 1, x, p.subsonic_scale / target);
+        const Lanes far = sup ? asymptote -
+                p.e *
+                    AreaRatioPredictor::log_of(1 +
+                                               AreaRatioPredictor::exp_of(-2 * asymptote) / p.k) /
+                    (2 * p.e - 1)
+                              : asymptote +
+                p.e *
+                    AreaRatioPredictor::log_of(1 + p.k * AreaRatioPredictor::exp_of(2 * asymptote));
+        const Lanes off_sonic = fabs(p.g(sonic) - log_t);
+        const Lanes off_far = fabs(p.g(far) - log_t);
+        const Lanes y0 = select((off_sonic < off_far) | isnan(off_far), sonic, far);
+        x = AreaRatioPredictor::exp_of(y0);
+        // Subsonic, deep in the asymptote, x = h^-e/t stays exact into the subnormal range.
+        x = sup ? x : select((off_sonic < off_far) | (log_t < 700), x, p.subsonic_scale / target);
     }
 
     // Takes v, the value at x, and returns whether a lane still steps.
     bool measured(const AreaRatioPredictor& p, Lanes value)
     {
         v = value;
-        distance = fabs(target / v - 1);
+        excess = target / v - 1;
+        distance = fabs(excess);
         done = ~active | (distance <= 2 * p.bound) | isnan(distance);
         return any(~done);
     }
 
+    // One Newton-Halley step. Where every lane is within 1/32 of its target (every step but
+    // the first, as a rule), the logarithm and the exponential are taken by their series,
+    // exact to about 1e-11 there: the steps only predict, so their rounding is free, and the
+    // window is proved from the evaluation at the point they reach.
     void step(const AreaRatioPredictor& p, bool sup)
     {
-        const Lanes log_ratio = AreaRatioPredictor::log_of(select(done, Lanes{} + 2.0, target / v));
+        const bool near = !any(~done & (distance >= 1.0 / 32));
+        const Lanes r = excess;
+        const Lanes log_ratio = near
+            ? r * (1 + r * (-0.5 + r * (1.0 / 3 + r * (-0.25 + r * (0.2 + r * (-1.0 / 6))))))
+            : AreaRatioPredictor::log_of(select(done, Lanes{} + 2.0, target / v));
         const Lanes stagnation = x * x * p.k;
         const Lanes s = stagnation / (1 + stagnation);
         const Lanes slope = 2 * p.e * s - 1;
         const Lanes curvature = 4 * p.e * s * (1 - s);
-        Lanes dy = log_ratio / (slope + log_ratio * curvature / (2 * slope));
+        const Lanes twice_slope = slope + slope;
+        Lanes dy = (twice_slope * log_ratio) / (twice_slope * slope + log_ratio * curvature);
         dy = select(dy > 4, Lanes{} + 4.0, select(dy < -4, Lanes{} - 4.0, dy));
         dy = select(isnan(dy) | done, Lanes{}, dy);
-        const Lanes next = x * AreaRatioPredictor::exp_of(dy);
+        const Lanes growth = near && !any(fabs(dy) >= 1.0 / 32) ? 1 +
+                dy *
+                    (1 +
+                     dy *
+                         (0.5 +
+                          dy * (1.0 / 6 + dy * (1.0 / 24 + dy * (1.0 / 120 + dy * (1.0 / 720))))))
+                                                                : AreaRatioPredictor::exp_of(dy);
+        const Lanes next = x * growth;
         // Each branch keeps to its side of the sonic point.
         const Lanes kept =
             sup ? select(next < 1, (x + 1) * 0.5, next) : select(next > 1, (x + 1) * 0.5, next);

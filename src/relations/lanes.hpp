@@ -85,26 +85,38 @@ static_assert(
 inline IntegerLanes one_where(Mask where) { return __builtin_bit_cast(IntegerLanes, where) & 1; }
 
 inline Lanes select(Mask where, Lanes then, Lanes otherwise) { return where ? then : otherwise; }
+
+// `x` in every lane, its sign and payload included (Lanes{} + x turns -0 into +0).
+inline Lanes lanes_of(double x)
+{
+    Lanes lanes{};
+    for (int lane = 0; lane < lane_count; ++lane) {
+        lanes[lane] = x;
+    }
+    return lanes;
+}
 inline Mask every_lane() { return Mask{} == Mask{}; }
 
-inline bool any(Mask mask)
+// Bit `lane` set where the mask holds in that lane.
+inline unsigned lane_bits(Mask mask)
 {
 #if VENTAROXI_LANE_REGISTER == 512
     const auto bits = __builtin_bit_cast(__m512i, mask);
-    return _mm512_test_epi64_mask(bits, bits) != 0;
+    return _mm512_test_epi64_mask(bits, bits);
 #elif VENTAROXI_LANE_REGISTER == 256
-    return _mm256_movemask_pd(__builtin_bit_cast(__m256d, mask)) != 0;
+    return static_cast<unsigned>(_mm256_movemask_pd(__builtin_bit_cast(__m256d, mask)));
 #elif VENTAROXI_LANE_REGISTER == 128
-    return _mm_movemask_pd(__builtin_bit_cast(__m128d, mask)) != 0;
+    return static_cast<unsigned>(_mm_movemask_pd(__builtin_bit_cast(__m128d, mask)));
 #else
+    unsigned bits = 0;
     for (int lane = 0; lane < lane_count; ++lane) {
-        if (mask[lane] != 0) {
-            return true;
-        }
+        bits |= static_cast<unsigned>(mask[lane] != 0) << lane;
     }
-    return false;
+    return bits;
 #endif
 }
+
+inline bool any(Mask mask) { return lane_bits(mask) != 0; }
 
 inline bool all(Mask mask)
 {

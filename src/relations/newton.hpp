@@ -15,7 +15,7 @@
 // an element that stops next to the tolerance.
 #pragma once
 
-#include "lanes.hpp"
+#include "isa.hpp"
 #include "rejected.hpp"
 
 #include <cmath>
@@ -95,55 +95,6 @@ double newton_fixed_loop(const Step& step, double start)
         x = next;
     }
     return change < newton_tolerance ? next : rejected;
-}
-
-// The two forms on lanes. Each lane iterates under exactly the rules above and stops by
-// its own test; a lane that has stopped keeps its values while the others go on, so every
-// lane ends with the bits its one-element solve gives. Lanes outside `active` never start
-// and give NaN.
-
-struct NewtonLanes {
-    Lanes value;  // the root, or NaN where the solve failed
-    Mask found;
-};
-
-template <class Residual, class Slope>
-NewtonLanes solve_newton(const NewtonSettings<Residual, Slope>& settings, Lanes start, Mask active)
-{
-    Lanes x = start;
-    Lanes step{};
-    Mask running = active;
-    for (std::uint32_t k = 1;; ++k) {
-        const Lanes new_step = settings.residual(x) / settings.slope(x);
-        step = select(running, new_step, step);
-        x = select(running, x - new_step, x);
-        running &= fabs(step) > newton_tolerance;
-        if (k >= newton_cap || !any(running)) {
-            break;
-        }
-    }
-    const Mask found = active & ~(fabs(step) > newton_tolerance) & ~isnan(x);
-    return {select(found, x, Lanes{} + rejected), found};
-}
-
-template <class Step>
-Lanes newton_fixed_loop(const Step& step, Lanes start, Mask active)
-{
-    Lanes x = start;
-    Lanes next = start;
-    Lanes change = Lanes{} + rejected;  // lanes that never start fail the acceptance test
-    Mask running = active;
-    for (std::uint32_t n = 0;; ++n) {
-        const Lanes candidate = x - step(x);
-        next = select(running, candidate, next);
-        change = select(running, fabs(candidate - x), change);
-        running &= change > newton_tolerance;
-        if (n + 1 >= newton_cap || !any(running)) {
-            break;
-        }
-        x = select(running, next, x);
-    }
-    return select(change < newton_tolerance, next, Lanes{} + rejected);
 }
 
 }  // namespace VENTAROXI_ISA

@@ -5,6 +5,7 @@
 #include "bound_relation.hpp"
 #include "interleaved.hpp"
 #include "lanes.hpp"
+#include "newton_run.hpp"
 
 #include <concepts>
 #include <cstddef>
@@ -19,12 +20,10 @@ concept LaneRelation = requires(const Relation& relation, Lanes x) {
     { relation(x) } -> std::same_as<Lanes>;
 };
 
-// A relation that is faster on several vectors at a time (their long dependent chains
-// then overlap) maps `block_count` elements from `in` to `out` in one call.
+// A relation that maps a run of any length itself, keeping several vectors in flight.
 template <class Relation>
-concept BlockRelation = requires(const Relation& relation, const double* in, double* out) {
-    relation(in, out);
-    { Relation::block_count } -> std::convertible_to<int>;
+concept RunRelation = requires(const Relation& relation, const double* in, double* out) {
+    relation.run(in, out, std::size_t{});
 };
 
 // A relation written for any element type, which therefore also takes several vectors side
@@ -34,6 +33,18 @@ concept InterleavedRelation =
     requires(const Relation& relation, Interleaved<Lanes, vectors_in_flight> x) {
         { relation(x) } -> std::same_as<Interleaved<Lanes, vectors_in_flight>>;
     };
+
+// A Newton relation maps a run through newton_run.hpp, another run relation itself.
+template <class Relation>
+void apply_run(const void* constants, const double* in, double* out, std::size_t count)
+{
+    const Relation& relation = *static_cast<const Relation*>(constants);
+    if constexpr (NewtonRelation<Relation>) {
+        solve_newton_run(relation, in, out, count);
+    } else {
+        relation.run(in, out, count);
+    }
+}
 
 // Blocks of vectors_in_flight vectors from in and out on, as many as fit in count elements;
 // returns how many elements that was. Flattened: the relation and its power are inlined
@@ -51,10 +62,10 @@ template <class Relation>
     return i;
 }
 
-// Interleaved vectors (or blocks), then whole vectors of elements, then the last few padded
-// out to a whole one with copies of the last element. A scalar tail would go through the
-// scalar power function and give other bits than the same element gets inside a run, so
-// every element, in whatever position of whatever run, takes the same path.
+// Interleaved vectors, then whole vectors of elements, then the last few padded out to a
+// whole one with copies of the last element. A scalar tail would go through the scalar
+// power function and give other bits than the same element gets inside a run, so every
+// element, in whatever position of whatever run, takes the same path.
 template <LaneRelation Relation>
 void apply_lanes(const void* constants, const double* in, double* out, std::size_t count)
 {
@@ -62,26 +73,13 @@ void apply_lanes(const void* constants, const double* in, double* out, std::size
     // stores; a large one is not.
     using Local = std::conditional_t<(sizeof(Relation) <= 64), const Relation, const Relation&>;
     Local relation = *static_cast<const Relation*>(constants);
-    constexpr std::size_t width = [] {
-        if constexpr (BlockRelation<Relation>) {
-            return static_cast<std::size_t>(Relation::block_count);
-        } else {
-            return static_cast<std::size_t>(lane_count);
-        }
-    }();
-    const auto whole = [&](const double* from, double* to) {
-        if constexpr (BlockRelation<Relation>) {
-            relation(from, to);
-        } else {
-            store_lanes(to, relation(load_lanes(from)));
-        }
-    };
+    constexpr std::size_t width = lane_count;
     std::size_t i = 0;
     if constexpr (InterleavedRelation<Relation> && vectors_in_flight > 1) {
         i = apply_interleaved(relation, in, out, count);
     }
     for (; i + width <= count; i += width) {
-        whole(in + i, out + i);
+        store_lanes(out + i, relation(load_lanes(in + i)));
     }
     if (i == count) {
         return;
@@ -92,14 +90,19 @@ void apply_lanes(const void* constants, const double* in, double* out, std::size
     for (std::size_t lane = 0; lane < width; ++lane) {
         padded[lane] = in[i + (lane < remaining ? lane : remaining - 1)];
     }
-    whole(padded, results);
+    store_lanes(results, relation(load_lanes(padded)));
     __builtin_memcpy(out + i, results, remaining * sizeof(double));
 }
 
-template <LaneRelation Relation>
+template <class Relation>
+    requires NewtonRelation<Relation> || RunRelation<Relation> || LaneRelation<Relation>
 BoundRelation bind_relation(const Relation& relation)
 {
-    return BoundRelation{&apply_lanes<Relation>, &relation};
+    if constexpr (NewtonRelation<Relation> || RunRelation<Relation>) {
+        return BoundRelation{&apply_run<Relation>, &relation};
+    } else {
+        return BoundRelation{&apply_lanes<Relation>, &relation};
+    }
 }
 
 }  // namespace VENTAROXI_ISA

@@ -55,18 +55,32 @@ std::vector<double> inputs()
 }
 
 template <class Relation>
+void check(std::string_view name, const Relation& relation, const std::vector<double>& x,
+           const std::vector<double>& lanes);
+
+template <class Relation>
 void compare(std::string_view name, const Relation& relation, const std::vector<double>& x)
 {
     std::vector<double> lanes(x.size());
     const ventaroxi::BoundRelation bound = bind_relation(relation);
     // Runs of every length up to two interleaved blocks and a few vectors more, so that every
-    // position in a block, in the whole vectors after the blocks and in every tail is met.
-    constexpr std::size_t longest = (2 * vectors_in_flight + 2) * lane_count + 3;
-    for (std::size_t start = 0, length = 1; start < x.size();
-         start += length, length = length % longest + 1) {
-        const std::size_t count = std::min(length, x.size() - start);
-        bound.apply(bound.constants, x.data() + start, lanes.data() + start, count);
+    // position in a block, in the whole vectors after the blocks and in every tail is met;
+    // then of every length up to a few hundred, long enough for the iterative inverses'
+    // lanes to take new elements as others end.
+    for (const std::size_t longest : {(2 * vectors_in_flight + 2) * lane_count + 3, 400}) {
+        for (std::size_t start = 0, length = 1; start < x.size();
+             start += length, length = length % longest + 1) {
+            const std::size_t count = std::min(length, x.size() - start);
+            bound.apply(bound.constants, x.data() + start, lanes.data() + start, count);
+        }
+        check(name, relation, x, lanes);
     }
+}
+
+template <class Relation>
+void check(std::string_view name, const Relation& relation, const std::vector<double>& x,
+           const std::vector<double>& lanes)
+{
     for (std::size_t i = 0; i < x.size(); ++i) {
         const double one = relation(x[i]);
         if (std::bit_cast<std::uint64_t>(one) != std::bit_cast<std::uint64_t>(lanes[i]) &&
@@ -92,13 +106,28 @@ void compare_for_each_ga(std::string_view name, const std::vector<double>& x)
     }
 }
 
+// Long stretches of one value each, mostly values that an inverse refuses before iterating or
+// fails on, so that whole vectors and long runs of lanes finish at once.
+std::vector<double> alike()
+{
+    std::vector<double> list;
+    for (const double value :
+         {2.0, std::numeric_limits<double>::infinity(), -1.0, std::nan(""), 0.5, 1e300}) {
+        list.insert(list.end(), 300, value);
+    }
+    return list;
+}
+
 }  // namespace
 
 int main()
 {
     const std::vector<double> x = inputs();
-    Relations::for_each(
-        [&]<class Relation>(std::string_view name) { compare_for_each_ga<Relation>(name, x); });
+    const std::vector<double> same = alike();
+    Relations::for_each([&]<class Relation>(std::string_view name) {
+        compare_for_each_ga<Relation>(name, x);
+        compare_for_each_ga<Relation>(name, same);
+    });
     if (failures != 0) {
         std::printf("%d element(s) differ between lanes and one element at a time\n", failures);
         return 1;
