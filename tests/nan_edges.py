@@ -572,6 +572,60 @@ def last_doubles(inverse, ga, count=1_000_000):
     return [count, int(nan.sum()), reach]
 
 
+# ---- next to M = 1, where the stagnation-pressure ratio has a triple root -----------------------
+#
+# Posh_Po = 1 − c·(M − 1)³ next to M = 1, and its slope vanishes as (M − 1)². For a target
+# within a few hundred ulps below 1 the residual at an iterate within about 1e-5 of 1 is a few
+# ulps of 1, and that over the vanishing slope is a step above 1e-6: the iterate wanders about
+# M = 1, crosses it, and can run out of its 100 iterations.
+
+NEAR_ONE_DOUBLES = 2000  # the doubles below 1 tried, and 1 itself
+NEAR_ONE_GASES = 2001  # a band
+
+
+def near_one(ga, count=NEAR_ONE_DOUBLES):
+    """The j of the targets 1 − j·2^-53, 0 ≤ j ≤ count, for which Ma_from_Posh_Po gives NaN."""
+    t = 1 - np.arange(count + 1) * 2.0**-53
+    return np.flatnonzero(np.isnan(vx.Ma_from_Posh_Po(t, ga))).tolist()
+
+
+def near_one_root(j, ga):
+    """M − 1 at the root of the target 1 − j·2^-53, from 50-digit values."""
+    import exact
+    from mpmath import findroot, mp, mpf
+
+    with mp.workdps(50):
+        target = 1 - mpf(j) * mpf(2) ** -53
+        delta = (mpf(j) * mpf(2) ** -53 * 3 / (2 * mpf(ga))) ** (mpf(1) / 3)  # a first guess
+        root = findroot(lambda M: exact.posh_po(M, mpf(ga))[0] - target, 1 + delta)
+        return float(root - 1)
+
+
+def near_one_in_bands(gases=NEAR_ONE_GASES):
+    """Per band of γ, over `gases` values: how many have a NaN next to 1, the most NaN at one
+    γ, and the farthest from 1, in units of 2^-53."""
+    out = []
+    for band in BANDS:
+        found = [(near_one(float(ga)), float(ga)) for ga in np.linspace(*band, gases)]
+        most = max(found, key=lambda f: len(f[0]))
+        far = max(found, key=lambda f: max(f[0], default=-1))
+        out.append(
+            {
+                "band": list(band),
+                "gases": gases,
+                "with": sum(bool(f) for f, _ in found),
+                "most": [len(most[0]), most[1]],
+                "farthest": [max(far[0]), far[1]],
+            }
+        )
+    return out
+
+
+def near_one_zone(band):
+    """The targets the README leaves to NaN next to 1: within twice the farthest found."""
+    return 2 * band["farthest"][0]
+
+
 # ---- over the γ bands ---------------------------------------------------------------------------
 
 
@@ -633,6 +687,7 @@ def measure(coarse, dense, only="", log=print):
                 {"band": list(band), "derived": derived_in_band(inverse, band), "gases": per_gas}
             )
         record["inverses"][inverse.label] = bands
+    record["near-one"] = near_one_in_bands()
     return record
 
 
@@ -659,7 +714,7 @@ def figure(M, digits=3, down=False, up=False):
     """A number to `digits` significant digits (rounded down if `down`, up if `up`): 1 270,
     3.5e9."""
     value = rounded(M, digits, down, up)
-    if value < 1e5:
+    if 1e-3 <= value < 1e5:
         decimals = max(0, digits - 1 - math.floor(math.log10(value)))
         head, _, tail = f"{value:.{decimals}f}".partition(".")
         return f"{int(head):,}".replace(",", "\u202f") + ("." + tail if tail else "")
@@ -695,6 +750,19 @@ def stated_edge(label, ga, record=None):
         ):
             return rounded(band["derived"][0], 2, down=True)
     return None
+
+
+def nan_is_stated(label, M, ga, record=None):
+    """Whether the README says that a target whose root is M may give NaN at this γ: beyond
+    the band's edge, or next to 1 for the stagnation-pressure ratio."""
+    record = record or json.loads(RECORD.read_text(encoding="utf-8"))
+    edge = stated_edge(label, ga, record)
+    if edge is not None and M >= edge:
+        return True
+    if label != "Ma_from_Posh_Po":
+        return False
+    band = next(b for b in reversed(record["near-one"]) if b["band"][0] <= ga)
+    return M - 1 <= near_one_root(near_one_zone(band), band["band"][0])
 
 
 def label_text(label):
@@ -761,6 +829,22 @@ def render(record):
                 f" Of the {power_of_ten(tops[0][0])} doubles next to {limit},"
                 f" {label_text(label)} gives NaN for at most {max(t[1] for t in tops)}."
             )
+    near = record.get("near-one")
+    if near:
+        parts = []
+        for band in near:
+            zone = near_one_zone(band)
+            low = band["band"][0]
+            parts.append(
+                f"at most {band['most'][0]} for {band_text(band['band'])}, all within"
+                f" {zone}·2⁻⁵³ of 1 (roots within {figure(near_one_root(zone, low), 2, up=True)}"
+                " of 1)"
+            )
+        lines[-1] += (
+            f" Next to M = 1, of the {NEAR_ONE_DOUBLES} doubles below 1 and 1 itself,"
+            f" `Ma_from_Posh_Po` gives NaN for a few at some of {near[0]['gases']} values of γ a"
+            f" band: {'; '.join(parts)}; the distances are twice the farthest found."
+        )
     if quiet:
         lines[-1] += (
             f" No NaN at all for {', '.join(quiet)}: the subsonic Newton inverses converge to"
@@ -818,8 +902,9 @@ def comment_sentences(record):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--coarse", type=float, default=1e5, help="Mach numbers a decade")
-    parser.add_argument("--dense", type=float, default=1e7, help="near the edges")
+    # The densities tests/nan_edges.json was measured with.
+    parser.add_argument("--coarse", type=float, default=1e4, help="Mach numbers a decade")
+    parser.add_argument("--dense", type=float, default=1e6, help="near the edges")
     parser.add_argument("--only", default="", help="the inverses whose label contains this")
     parser.add_argument("--write", action="store_true", help="save the record, write the README")
     parser.add_argument("--render", action="store_true", help="from the saved record only")
@@ -831,6 +916,7 @@ def main(argv=None):
         if arguments.only and RECORD.exists():  # measured again: the others as recorded
             measured, record = record, json.loads(RECORD.read_text(encoding="utf-8"))
             record["inverses"].update(measured["inverses"])
+            record["near-one"] = measured["near-one"]
         if arguments.write:
             RECORD.write_text(json.dumps(record, indent=1) + "\n", encoding="utf-8")
     text = render(record)
