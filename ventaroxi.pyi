@@ -92,7 +92,8 @@ def Posh_Po_from_Ma(Ma: npt.NDArray[np.float64], ga: float) -> npt.NDArray[np.fl
     Po2/Po1 = ((ga + 1)Ma**2/((ga - 1)Ma**2 + 2))**(ga/(ga - 1))
               * ((2 ga Ma**2 - (ga - 1))/(ga + 1))**(-1/(ga - 1)).
     1 at Ma = 1, falling towards 0 as Ma grows; +-inf gives 0. A subsonic Ma gives the
-    formula's value (above 1); |Ma| below sqrt(k/ga) gives NaN. Even in Ma.
+    formula's value (above 1); |Ma| below sqrt(k/ga) gives NaN, but where 1/(ga - 1) is an
+    integer (the README's in-domain surprises). Even in Ma.
     """
 
 def Ma_from_Po_P(Po_P: npt.NDArray[np.float64], ga: float) -> npt.NDArray[np.float64]:
@@ -153,8 +154,8 @@ def Ma_from_mcpTo_AP(mcpTo_AP: npt.NDArray[np.float64], ga: float) -> npt.NDArra
     """Mach number from the mass-flow function m*sqrt(cp*To)/(A*P); one root, no branch.
 
     Newton iteration, tolerance 1e-6 on the change of Ma. Odd: 0 gives 0, a negative value
-    the negative root. +-inf, NaN and values too large for the first step (such as 1e300)
-    give NaN.
+    the negative root. +-inf, NaN and targets whose root lies beyond about 2e28 to 2e29
+    (100 iterations are too few) give NaN.
     """
 
 def Ma_from_A_Acrit(

@@ -206,7 +206,6 @@ class Case:
     highest: float
     sup: object = None  # the branch flag passed, if the function takes one
     quantity: str = ""
-    iterative: bool = False
 
     @property
     def inverse(self):
@@ -237,7 +236,6 @@ CASES = [
         branch.highest,
         branch.sup,
         row.quantity,
-        row.iterative,
     )
     for row in FUNCTIONS.values()
     for branch in row.branches
@@ -496,12 +494,7 @@ def table(results, band):
     return "\n".join(lines)
 
 
-# ---- where the iterations stop converging ---------------------------------------------
-
-# The gases of the README's table of where the iterations give NaN.
-THRESHOLD_GAS = (1.05, 1.1, 1.2, 1.3, 1.4, 1.5, 5 / 3)
-
-ITERATIVE = [case.label for case in CASES if case.iterative]
+# ---- the domain of the inverses -------------------------------------------------------
 
 
 def case_named(label):
@@ -526,77 +519,6 @@ def inside_domain(case, t, ga):
     if case.function == "Ma_from_F_mcpTo" and case.sup and not t < math.sqrt(2):
         return False
     return target_has_root(case, t, ga)
-
-
-def scan(case, ga, per_decade, start=1.0, decades=300):
-    """Mach numbers on the case's branch from `start` away from 1 over `decades` decades (not
-    past 1e±300), `per_decade` to a decade, stopping where the target leaves the doubles
-    (underflows, overflows or rounds onto the edge of the domain); with the targets made from
-    them and the library's results."""
-    g = mpf(ga)
-    sign = 1 if case.highest == INF else -1
-    first = math.log10(start) * per_decade * sign
-    machs, targets = [], []
-    for step in range(1, decades * per_decade + 1):
-        exponent = sign * (first + step) / per_decade
-        if abs(exponent) > 300:
-            break
-        # Off the round values, where targets can be special.
-        M = 10.0**exponent * (1 + 0.37 / per_decade)
-        t = float(case.exact(mpf(M), g)[0])
-        if not inside_domain(case, t, ga):
-            if machs:
-                break
-            continue
-        machs.append(M)
-        targets.append(t)
-    got = getattr(vx, case.function)(np.array(targets), *case.arguments(ga)).tolist()
-    return machs, targets, got
-
-
-def first_nan(case, ga, per_decade, start=1.0, decades=300):
-    """The first Mach number of a scan whose target gives NaN, or None; and the last
-    Mach number scanned."""
-    machs, _, got = scan(case, ga, per_decade, start, decades)
-    return next((M for M, value in zip(machs, got, strict=True) if math.isnan(value)), None), machs[
-        -1
-    ]
-
-
-def decade_below(M, case):
-    """The round decade a decade before M, going away from 1 on the case's branch."""
-    if case.highest == INF:
-        return 10.0 ** (math.floor(math.log10(M)) - 1)
-    return 10.0 ** (math.ceil(math.log10(M)) + 1)
-
-
-def threshold(case, ga):
-    """(the Mach number beyond which NaN begins, found to three digits, and the share of NaN
-    in the decade above it); (None, 0, the last Mach number scanned) if no target gives NaN."""
-    coarse, last = first_nan(case, ga, 20)
-    if coarse is None:
-        return None, 0.0, last
-    # On the grid that tests/test_accuracy.py checks: 200 to a decade, on round decades,
-    # over the two decades around the coarse finding.
-    fine, _ = first_nan(case, ga, 200, decade_below(coarse, case), 2)
-    first = fine if fine is not None else coarse
-    _, _, got = scan(case, ga, 100, first, 1)
-    return first, sum(map(math.isnan, got)) / max(len(got), 1), last
-
-
-def threshold_table():
-    lines = [
-        "| case | " + " | ".join(f"γ = {ga:.4g}" for ga in THRESHOLD_GAS) + " |",
-        "|---" * (len(THRESHOLD_GAS) + 1) + "|",
-    ]
-    for label in ITERATIVE:
-        case = case_named(label)
-        cells = []
-        for ga in THRESHOLD_GAS:
-            first, share, last = threshold(case, ga)
-            cells.append(f"none to {last:.3g}" if first is None else f"{first:.3g} ({share:.0%})")
-        lines.append(f"| {label} | " + " | ".join(cells) + " |")
-    return "\n".join(lines)
 
 
 # ---- the figures to state: the measurement with headroom -------------------------------
@@ -759,4 +681,3 @@ if __name__ == "__main__":
         render(results)
     else:
         print(readme_tables(results))
-        print(threshold_table())

@@ -1,8 +1,8 @@
 """Accuracy against 50-digit values (tests/exact.py): the README's accuracy tables and the
 relations' contract comments are what `python3 tests/exact.py --write` makes of its record
 of the full sample (tests/accuracy.json), and every figure they state holds on a prefix of
-that sample and on a sample drawn with another seed at other values of ga; the Mach numbers
-beyond which the iterations give NaN are where the README says; and the values the README
+that sample and on a sample drawn with another seed at other values of ga; both samples
+meet NaN only beyond the edges the README states; and the values the README
 gives for a user to pass back work.
 
 VENTAROXI_ACCURACY_SAMPLES sets the Mach numbers per ga of the prefix (default 8, for each
@@ -26,32 +26,12 @@ from mpmath import mpf  # noqa: E402
 import ventaroxi as vx  # noqa: E402
 
 import generated  # noqa: E402
+import nan_edges  # noqa: E402
 from functions import FUNCTIONS  # noqa: E402
 
 README = readme_text()
 SAMPLE = workload("VENTAROXI_ACCURACY_SAMPLES", 8)
 SECOND_SEED = 7  # any seed but the full sample's
-
-HEADERS = {"thresholds": "| Function | γ = 1.05 |"}
-
-
-def cells(line):
-    return [cell.strip().replace("\\|", "|") for cell in re.split(r"(?<!\\)\|", line)[1:-1]]
-
-
-def readme_table(which):
-    """The rows of one of the README's accuracy tables, by case label (the function name
-    without backticks, then the branch)."""
-    lines = README.splitlines()
-    start = next(i for i, line in enumerate(lines) if line.startswith(HEADERS[which]))
-    rows = {}
-    for line in lines[start + 2 :]:
-        if not line.startswith("|"):
-            break
-        label, *rest = cells(line)
-        rows[label.replace("`", "")] = rest
-    return rows
-
 
 NUMBER = r"\d+(?:\.\d+)?(?:e[+-]?\d+)?"
 
@@ -172,61 +152,13 @@ def test_reference_values(relation, M, ga, value):
 # ---- where the iterations give NaN -----------------------------------------------------
 
 
-def stated_threshold(cell):
-    """None for "none", otherwise (direction, Mach number) of "NaN for M > X (…)"."""
-    if cell.startswith("none"):
-        return None
-    found = re.match(rf"M ([<>]) ({NUMBER})", cell)
-    assert found, f"unreadable threshold {cell!r}"
-    return found[1], float(found[2])
-
-
-THRESHOLD_CASES = [
-    (label, index, ga) for label in exact.ITERATIVE for index, ga in enumerate(exact.THRESHOLD_GAS)
-]
-
-
-@pytest.mark.parametrize(
-    ("label", "index", "ga"),
-    THRESHOLD_CASES,
-    ids=[f"{name}, ga={g:.4g}" for name, _, g in THRESHOLD_CASES],
-)
-def test_iterations_converge_up_to_the_stated_threshold(label, index, ga):
-    case = exact.case_named(label)
-    stated = stated_threshold(readme_table("thresholds")[label][index])
-    if stated is None:
-        machs, _, got = exact.scan(case, ga, 4)
-        assert not any(map(math.isnan, got)), (
-            f"NaN at M = {machs[[math.isnan(v) for v in got].index(True)]}"
-        )
-        return
-    direction, edge = stated
-    assert direction == (">" if case.highest == math.inf else "<")
-    # On the grid the edge was found on: finite and correct before it, NaN beyond it.
-    machs, targets, got = exact.scan(case, ga, 200, exact.decade_below(edge, case), 2)
-    before = [(M < edge) == (direction == ">") for M in machs]
-    assert any(before)
-    for M, t, value, is_before in zip(machs, targets, got, before, strict=True):
-        if not is_before:
-            continue
-        assert math.isfinite(value), f"NaN at M = {M}"
-        root = exact.exact_root(case, t, M, ga)
-        assert abs(mpf(value) - root) <= root * mpf("1e-6"), f"M = {M}: {value} for {root}"
-    beyond = [value for value, is_before in zip(got, before, strict=True) if not is_before]
-    assert any(map(math.isnan, beyond)), "no NaN beyond the stated edge"
-
-
+@pytest.mark.parametrize("seed", [exact.SEED, SECOND_SEED], ids=["prefix", "second seed"])
 @pytest.mark.parametrize("case", [c for c in exact.CASES if c.inverse], ids=lambda case: case.label)
-def test_sample_meets_nan_only_beyond_the_stated_threshold(case):
-    row = readme_table("thresholds").get(case.label)
-    for M, ga in measured(exact.SEED)[case.label].nans:
-        if ga not in exact.THRESHOLD_GAS:
-            continue
-        assert row is not None, f"NaN at M = {M}, ga = {ga}, and no threshold stated"
-        stated = stated_threshold(row[exact.THRESHOLD_GAS.index(ga)])
-        assert stated is not None, f"NaN at M = {M}, ga = {ga}"
-        direction, edge = stated
-        assert (M > edge) if direction == ">" else (M < edge), f"NaN at M = {M}, ga = {ga}"
+def test_sample_meets_nan_only_beyond_the_stated_edge(case, seed):
+    # The edges themselves are tests/test_edges.py's; both samples must agree with them.
+    for M, ga in measured(seed)[case.label].nans:
+        edge = nan_edges.stated_edge(case.label, ga)
+        assert nan_edges.nan_is_stated(case.label, M, ga), f"NaN at M = {M}, ga = {ga}, edge {edge}"
 
 
 # ---- values the README gives to pass back ---------------------------------------------

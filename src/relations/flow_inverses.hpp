@@ -28,6 +28,9 @@ inline namespace VENTAROXI_ISA {
 // false: 4e-12 (60000x) for Ma < 0.05, 1.5e-06 (40000x) within 0.05 of Ma = 1, 2.5e-11 (60000x)
 // elsewhere; sup true: 1.5e-06 (40000x) within 0.05 of Ma = 1, 1.5e-13 (120000x) above Ma = 20,
 // 1.5e-11 (250000x) elsewhere.
+// Inside the domain (sup true), for 1.01 <= ga <= 3: no NaN for roots below 18 to 7e8, depending on
+// ga; NaN is the rule beyond 18.7 to 5.08e28; the README's "NaN inside the domain" has them per
+// band of ga.
 struct Ma_from_mcpTo_APo {
     double D;
     double k;
@@ -90,6 +93,8 @@ struct Ma_from_mcpTo_APo {
 // Measured against exact values, worst over 1.01 <= ga <= 3 (the README gives each band):
 // 5e-13 (8000x) for Ma < 0.05, 8e-13 (10000x) within 0.05 of Ma = 1, 2.5e-15 (80x) above Ma = 20,
 // 2e-12 (40000x) elsewhere.
+// Inside the domain, for 1.01 <= ga <= 3: no NaN for roots below 1.9e9; NaN is the rule beyond
+// 2.32e28 to 2.46e29; the README's "NaN inside the domain" has them per band of ga.
 struct Ma_from_mcpTo_AP {
     double D;
     double k;
@@ -139,6 +144,8 @@ struct Ma_from_mcpTo_AP {
 // false: 4e-08 (6e+08x) for Ma < 0.05, 2e-06 (20000x) within 0.05 of Ma = 1, 8e-10 (1e+07x)
 // elsewhere; sup true: 2e-06 (15000x) within 0.05 of Ma = 1, 0.0012 (15x) above Ma = 20,
 // 2e-11 (12000x) elsewhere.
+// Inside the domain (sup true), for 1.01 <= ga <= 3: no NaN for roots below 570 to 2800, depending
+// on ga; the README's "NaN inside the domain" has them per band of ga.
 struct Ma_from_F_mcpTo {
     double C;
     double k;
