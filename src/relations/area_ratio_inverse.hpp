@@ -68,7 +68,7 @@ private:
         while (next_ < count_) {
             Lanes t[preparing];
             for (int j = 0; j < preparing; ++j) {
-                t[j] = Inverse::padded_load(in_, next_ + j * lane_count, count_);
+                t[j] = Inverse::padded_load(in_, next_ + std::size_t(j) * lane_count, count_);
             }
             AreaRatioSettling search[preparing];
             Mask searched[preparing];
@@ -77,7 +77,8 @@ private:
             for (int j = 0; j < preparing; ++j) {
                 const Lanes result = Inverse::settled_result(t[j], searched[j], search[j]);
                 for (int lane = 0; lane < lane_count; ++lane) {
-                    const std::size_t element = next_ + j * lane_count + lane;
+                    const std::size_t element =
+                        next_ + std::size_t(j) * lane_count + std::size_t(lane);
                     if (element >= count_) {
                         break;
                     }
@@ -88,7 +89,7 @@ private:
                     }
                 }
             }
-            next_ = std::min(next_ + preparing * lane_count, count_);
+            next_ = std::min(next_ + std::size_t{preparing} * lane_count, count_);
             if (opened_count_ != 0) {
                 return true;
             }
@@ -206,7 +207,7 @@ struct Ma_from_A_Acrit {
         Lanes t[vectors];
         Lanes result[vectors];
         for (int j = 0; j < vectors; ++j) {
-            t[j] = padded_load(in, j * lane_count, count);
+            t[j] = padded_load(in, std::size_t(j) * lane_count, count);
         }
         solve(area, t, result);
         for (int j = 0; j < vectors; ++j) {

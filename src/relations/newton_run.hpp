@@ -331,7 +331,7 @@ void solve_newton_run(const Relation& relation, const double* in, double* out, s
         return;
     }
     if constexpr (vectors > 1) {
-        if (count <= static_cast<std::size_t>((vectors - 1) * lane_count)) {
+        if (count <= std::size_t{vectors - 1} * lane_count) {
             solve_newton_run<Relation, vectors - 1>(relation, in, out, count);
             return;
         }

@@ -67,7 +67,7 @@ struct RelationList {
     template <class Row, class Make>
     static constexpr std::array<Row, size> rows(Make make)
     {
-        return { make.template operator()<Relation>()... };
+        return {make.template operator()<Relation>()...};
     }
 
     // visit.template operator()<Relation>(name) for each relation, in the list's order.
