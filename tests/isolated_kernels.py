@@ -27,10 +27,15 @@ def exports(kernel_set):
 
 def in_set(name, kernel_set):
     # binutils' demangler trails clang's mangling of C++20 constraints ("Tk"): such a name is
-    # left mangled, and is the set's where its namespaces start it.
+    # left mangled, and is the set's where its namespaces start it, or start the function
+    # that holds it ("_ZZN": a lambda of one of the set's run engines).
     mangled = f"{len(kernel_set)}{kernel_set}"
     return f"::{kernel_set}::" in name or name.startswith(
-        (f"_ZN9ventaroxi{mangled}", f"_ZN9ventaroxi9relations{mangled}")
+        tuple(
+            f"{z}9ventaroxi{inner}{mangled}"
+            for z in ("_ZN", "_ZZN")
+            for inner in ("", "9relations")
+        )
     )
 
 
