@@ -41,10 +41,20 @@ def table(results):
 
 def heading(results):
     env = results["environment"]
+    flags = env.get("cpu_flags")
+    vectors = (
+        "its vector flags not recorded"
+        if flags is None
+        else "with AVX-512"
+        if "avx512f" in flags
+        else "AVX2 without AVX-512"
+    )
+    dispatch = env.get("numpy_dispatch")
+    numpy = f"NumPy {env['numpy']}" + (f" (dispatching {' '.join(dispatch)})" if dispatch else "")
     return (
-        f"`{results['command']}` at commit `{env['commit']}`, {env['date'][:10]}: {env['cpu']}, "
-        f"{env['cores']} cores, `{env['kernel']}` kernels; CPython {env['python']}, NumPy "
-        f"{env['numpy']}, SciPy {env['scipy']}, pygasflow {env['pygasflow']}."
+        f"`{results['command']}` at commit `{env['commit']}`, {env['date'][:10]}: {env['cpu']} "
+        f"({vectors}), {env['cores']} cores, `{env['kernel']}` kernels first; CPython "
+        f"{env['python']}, {numpy}, SciPy {env['scipy']}, pygasflow {env['pygasflow']}."
     )
 
 
