@@ -325,13 +325,19 @@ def small_roots_bound(function, ga):
     return ((ga - 1) / 2 if function == "Ma_from_mcpTo_AP" else (ga + 1) / 2) * 1e-18
 
 
+def powers_of_ten(exponents):
+    """10**x through the platform's pow, one at a time: NumPy's own power gives other last bits
+    on other versions and processors, and a sample must be the same points everywhere."""
+    return np.array([10.0 ** float(x) for x in exponents])
+
+
 def small_roots(ga):
     out = {}
     for function, forward in (
         ("Ma_from_mcpTo_AP", "mcpTo_AP_from_Ma"),
         ("Ma_from_mcpTo_APo", "mcpTo_APo_from_Ma"),
     ):
-        M = 10.0 ** np.linspace(-45, -9, 721)
+        M = powers_of_ten(np.linspace(-45, -9, 721))
         t = getattr(vx, forward)(M, ga)
         D = mpf(ga) / msqrt(mpf(ga) - 1)
         result = getattr(vx, function)(t, ga)
@@ -352,7 +358,7 @@ def first_iterate(ga):
     there and the value does not: the range of such targets, and result over target."""
     if not ga > 1.5:
         return None
-    t = 10 ** np.linspace(153.9, 154.6, 20001)
+    t = powers_of_ten(np.linspace(153.9, 154.6, 20001))
     result = vx.Ma_from_mcpTo_AP(t, ga)
     wrong = np.flatnonzero(np.isfinite(result) & (result > 1e100))
     if not wrong.size:
