@@ -49,18 +49,21 @@ def machine():
 
 
 @functools.cache
-def kernel_sets():
-    """The rows for this machine's architecture, in the table's order."""
+def every_kernel_set():
+    """The rows of every architecture, in the table's order."""
     rows = []
     for line in (ROOT / "src" / "kernel_sets.txt").read_text(encoding="utf-8").splitlines():
         if not line.strip() or line.startswith("#"):
             continue
         cells = dict(zip(COLUMNS, (cell.strip() for cell in line.split("|")), strict=True))
         words = {column: tuple(cells[column].split()) for column in ("flags", "features")}
-        row = KernelSet(**cells | words | {"lanes": int(cells["lanes"])})
-        if row.cpu in ("any", machine()):
-            rows.append(row)
+        rows.append(KernelSet(**cells | words | {"lanes": int(cells["lanes"])}))
     return rows
+
+
+def kernel_sets():
+    """The rows for this machine's architecture, in the table's order."""
+    return [row for row in every_kernel_set() if row.cpu in ("any", machine())]
 
 
 def by_name(name):
@@ -109,7 +112,9 @@ def write_header(directory):
     template = (ROOT / "src" / "module" / "kernel_sets.hpp.in").read_text(encoding="ascii")
     fallback = next(s for s in kernel_sets() if s.role == "fallback")
     offered_sets = " ".join(f'X({s.name}, "{" ".join(s.features)}")' for s in offered())
+    names = ", ".join(f'"{s.name}"' for s in every_kernel_set())
     header = template.replace("@OFFERED@", offered_sets).replace("@FALLBACK@", fallback.name)
+    header = header.replace("@NAMES@", names)
     (pathlib.Path(directory) / "kernel_sets.hpp").write_text(header, encoding="ascii")
 
 

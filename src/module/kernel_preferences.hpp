@@ -3,7 +3,7 @@
 // counts vary, wider vectors idle longer), so such a set serves the functions listed for it,
 // and every other function takes the next offered set that the processor runs and whose
 // power agrees with the platform's pow. A set not named here serves every function.
-// dispatch.cpp checks the names against function_table and the offered sets.
+// dispatch.cpp checks the names against function_table and the sets of src/kernel_sets.txt.
 #pragma once
 
 #include "signatures.hpp"

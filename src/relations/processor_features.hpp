@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace ventaroxi {
@@ -40,11 +41,15 @@ constexpr bool every_feature(std::string_view names, Each each)
         if (name.empty()) {
             continue;
         }
-        const ProcessorFeature* found = nullptr;
+        // An index, not a pointer: GCC's -fsanitize=undefined makes a pointer's comparison with
+        // nullptr no constant expression, and the compile-time checks run this.
+        std::size_t found = processor_features.size();
+        std::size_t index = 0;
         for (const ProcessorFeature& feature : processor_features) {
-            found = feature.name == name ? &feature : found;
+            found = feature.name == name ? index : found;
+            ++index;
         }
-        if (found == nullptr || !each(*found)) {
+        if (found == processor_features.size() || !each(processor_features[found])) {
             return false;
         }
     }
