@@ -162,16 +162,19 @@ std::vector<double> forward_targets(const A_Acrit_from_Ma& area, bool sup, std::
 }
 
 // The relation as computed against long double over the domain, in units of the bound the
-// windows assume; and the platform pow against powl, in ulps of the result.
+// windows assume; and the platform pow against powl, in ulps of the result. A share of the
+// sample under emulation: where long double is a quadruple in software (aarch64), powl takes
+// most of the emulated unit's time.
 void rounding_bound(const std::vector<double>& gas, std::mt19937_64& engine)
 {
     double worst_relation = 0;
     double worst_pow = 0;
     std::uniform_real_distribution<double> exponent(std::log(1e-300), std::log(1e150));
+    const long per_ga = ventaroxi::unit_workload::scaled(40000, 1000);
     for (const double ga : gas) {
         const A_Acrit_from_Ma area(ga);
         const double bound = area_ratio_rounding_bound(area.e);
-        for (int i = 0; i < 40000; ++i) {
+        for (long i = 0; i < per_ga; ++i) {
             const double x = std::exp(exponent(engine));
             const double computed = area(x);
             const Lanes on_lanes = area(Lanes{} + x);
