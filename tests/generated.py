@@ -12,6 +12,7 @@ from its opening words to the line that ends it with a full stop; it is written 
 the project's 100 columns so that no line but its last ends with a full stop.
 """
 
+import json
 import re
 import textwrap
 from pathlib import Path
@@ -61,6 +62,19 @@ def write_readme_blocks(blocks):
     if new != old:
         README.write_text(new, encoding="utf-8")
     return new != old
+
+
+def publish(arguments, record_file, record, blocks):
+    """The end of a tool that measures a record and states it (its options --write and
+    --render): --write saves the measured record to `record_file`; the README blocks
+    ({name: text}) are printed, and written into README.md with either option. True if they
+    were written."""
+    if arguments.write:
+        record_file.write_text(json.dumps(record, indent=1) + "\n", encoding="utf-8")
+    print("\n\n".join(blocks.values()))
+    if arguments.write or arguments.render:
+        write_readme_blocks(blocks)
+    return arguments.write or arguments.render
 
 
 # ---- contract comments ----------------------------------------------------------------

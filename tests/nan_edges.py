@@ -43,6 +43,8 @@ import numpy as np
 
 import ventaroxi as vx
 
+import generated
+
 EPS = 2.0**-53  # the largest relative rounding error of one operation
 POW_ERROR = 1.08 * EPS  # pow is within 0.54 ulp, at most 1.08 EPS relative
 TOLERANCE = 1e-6
@@ -917,14 +919,7 @@ def main(argv=None):
             measured, record = record, json.loads(RECORD.read_text(encoding="utf-8"))
             record["inverses"].update(measured["inverses"])
             record["near-one"] = measured["near-one"]
-        if arguments.write:
-            RECORD.write_text(json.dumps(record, indent=1) + "\n", encoding="utf-8")
-    text = render(record)
-    print(text)
-    if arguments.write or arguments.render:
-        import generated
-
-        generated.write_readme_blocks({BLOCK: text})
+    if generated.publish(arguments, RECORD, record, {BLOCK: render(record)}):
         generated.write_comment_sentences(comment_sentences(record), OPENING)
 
 

@@ -21,6 +21,8 @@ from mpmath import sqrt as msqrt
 
 import ventaroxi as vx
 
+import generated
+
 mp.dps = 50
 
 SMALLEST = 2.2250738585072014e-308  # the smallest normal double
@@ -630,14 +632,7 @@ def main(argv=None):
     for s in SURPRISES:  # confirm every figure before stating it
         for ga, figures in record[s.name].items():
             s.check(float(ga), figures)
-    if arguments.write:
-        RECORD.write_text(json.dumps(record, indent=1) + "\n", encoding="utf-8")
-    text = render(record)
-    print(text)
-    if arguments.write or arguments.render:
-        import generated
-
-        generated.write_readme_blocks({BLOCK: text})
+    generated.publish(arguments, RECORD, record, {BLOCK: render(record)})
 
 
 if __name__ == "__main__":
