@@ -23,6 +23,7 @@ which takes the better part of an hour on two shared cores (run it under nice);
 tests/test_accuracy.py measures a prefix of it and a sample drawn with another seed.
 """
 
+import argparse
 import json
 import math
 import os
@@ -664,20 +665,25 @@ def render(results):
     generated.write_comment_sentences(comment_sentences(results), OPENING)
 
 
-if __name__ == "__main__":
-    arguments = sys.argv[1:]
-    if arguments == ["--render"]:
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("count", nargs="?", type=int, default=FULL_SAMPLE, help="Mach numbers a ga")
+    parser.add_argument("--write", action="store_true", help="save the record, write the README")
+    parser.add_argument("--render", action="store_true", help="from the saved record only")
+    arguments = parser.parse_args(argv)
+    if arguments.render:
         render(recorded())
-        sys.exit()
-    write = "--write" in arguments
-    arguments = [a for a in arguments if a != "--write"]
-    count = int(arguments[0]) if arguments else FULL_SAMPLE
+        return
     workers = int(os.environ.get("VENTAROXI_WORKERS", "2"))
-    results = measure_in_parallel(sample(count), workers)
+    results = measure_in_parallel(sample(arguments.count), workers)
     for band in range(len(BANDS)):
         print(table(results, band), end="\n\n")
-    if write:
-        save(results, count)
+    if arguments.write:
+        save(results, arguments.count)
         render(results)
     else:
         print(readme_tables(results))
+
+
+if __name__ == "__main__":
+    main()
