@@ -4,6 +4,7 @@
 // Plain C++, no interpreter: the dispatch and the units' runner share it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string_view>
@@ -41,15 +42,11 @@ constexpr bool every_feature(std::string_view names, Each each)
         if (name.empty()) {
             continue;
         }
-        // An index, not a pointer: GCC's -fsanitize=undefined makes a pointer's comparison with
-        // nullptr no constant expression, and the compile-time checks run this.
-        std::size_t found = processor_features.size();
-        std::size_t index = 0;
-        for (const ProcessorFeature& feature : processor_features) {
-            found = feature.name == name ? index : found;
-            ++index;
-        }
-        if (found == processor_features.size() || !each(processor_features[found])) {
+        // Compared with the end, never with nullptr: GCC's -fsanitize=undefined makes a
+        // pointer's comparison with nullptr no constant expression, and the compile-time
+        // checks run this.
+        const auto found = std::ranges::find(processor_features, name, &ProcessorFeature::name);
+        if (found == processor_features.end() || !each(*found)) {
             return false;
         }
     }
