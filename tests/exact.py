@@ -23,7 +23,6 @@ which takes the better part of an hour on two shared cores (run it under nice);
 tests/test_accuracy.py measures a prefix of it and a sample drawn with another seed.
 """
 
-import argparse
 import json
 import math
 import os
@@ -666,10 +665,8 @@ def render(results):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = generated.tool_parser(__doc__.splitlines()[0])
     parser.add_argument("count", nargs="?", type=int, default=FULL_SAMPLE, help="Mach numbers a ga")
-    parser.add_argument("--write", action="store_true", help="save the record, write the README")
-    parser.add_argument("--render", action="store_true", help="from the saved record only")
     arguments = parser.parse_args(argv)
     if arguments.render:
         render(recorded())

@@ -12,6 +12,7 @@ from its opening words to the line that ends it with a full stop; it is written 
 the project's 100 columns so that no line but its last ends with a full stop.
 """
 
+import argparse
 import json
 import re
 import textwrap
@@ -64,9 +65,18 @@ def write_readme_blocks(blocks):
     return new != old
 
 
+def tool_parser(description):
+    """The options of a tool that measures a record and states it, which publish reads:
+    --write and --render."""
+    parser = argparse.ArgumentParser(description=description)
+    parser.add_argument("--write", action="store_true", help="save the record, write the README")
+    parser.add_argument("--render", action="store_true", help="from the saved record only")
+    return parser
+
+
 def publish(arguments, record_file, record, blocks):
-    """The end of a tool that measures a record and states it (its options --write and
-    --render): --write saves the measured record to `record_file`; the README blocks
+    """The end of a tool that measures a record and states it (its options of tool_parser):
+    --write saves the measured record to `record_file`; the README blocks
     ({name: text}) are printed, and written into README.md with either option. True if they
     were written."""
     if arguments.write:

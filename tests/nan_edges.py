@@ -32,7 +32,6 @@ prints the README's table (per relation and band of γ); --write also saves the 
 tests/nan_edges.json, and writes the README's block and the contract comments' sentence.
 """
 
-import argparse
 import json
 import math
 import time
@@ -903,13 +902,11 @@ def comment_sentences(record):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = generated.tool_parser(__doc__.splitlines()[0])
     # The densities tests/nan_edges.json was measured with.
     parser.add_argument("--coarse", type=float, default=1e4, help="Mach numbers a decade")
     parser.add_argument("--dense", type=float, default=1e6, help="near the edges")
     parser.add_argument("--only", default="", help="the inverses whose label contains this")
-    parser.add_argument("--write", action="store_true", help="save the record, write the README")
-    parser.add_argument("--render", action="store_true", help="from the saved record only")
     arguments = parser.parse_args(argv)
     if arguments.render:
         record = json.loads(RECORD.read_text(encoding="utf-8"))

@@ -8,7 +8,6 @@ the README block); tests/test_edges.py runs every check at the γ of the table a
 drawn from each surprise's range.
 """
 
-import argparse
 import json
 import math
 from dataclasses import dataclass
@@ -624,9 +623,7 @@ def render(record):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--write", action="store_true", help="save the record, write the README")
-    parser.add_argument("--render", action="store_true", help="from the saved record only")
+    parser = generated.tool_parser(__doc__.splitlines()[0])
     arguments = parser.parse_args(argv)
     record = json.loads(RECORD.read_text(encoding="utf-8")) if arguments.render else measure()
     for s in SURPRISES:  # confirm every figure before stating it
