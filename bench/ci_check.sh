@@ -17,6 +17,8 @@ python3 bench/bench.py --quick --out "$out" || status=1
 if [ "$(python3 bench/harness.py --module-kernel)" != baseline ]; then
     python3 bench/bench.py --quick --harness-only --harness-isa baseline --out "$out" || status=1
 fi
+# The area-ratio bound's program, so that it keeps building and running as the search changes.
+python3 bench/area_ratio_bound.py --elements 20000 || status=1
 # One closing line for CI's log: every self-check of both runs, counted.
 python3 - "$out" <<'PY' || status=1
 import json, pathlib, sys
