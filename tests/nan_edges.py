@@ -699,6 +699,11 @@ BLOCK = "nan-edges"
 COMMAND = "python3 tests/nan_edges.py --write"
 
 
+def recorded():
+    """The measured edges, as tests/nan_edges.json holds them."""
+    return json.loads(RECORD.read_text(encoding="utf-8"))
+
+
 def rounded(M, digits, down=False, up=False):
     """M to `digits` significant digits, rounded down if `down` (a stated edge or first NaN
     then stays on the safe side of the one found) or up if `up` (where NaN is the rule)."""
@@ -740,7 +745,7 @@ def stated_edge(label, ga, record=None):
     """The README's "no NaN below" for this inverse at this γ (the record's derived edge of
     the band, rounded down as stated); 1 where every target gives NaN; None where the README
     states no NaN at all."""
-    record = record or json.loads(RECORD.read_text(encoding="utf-8"))
+    record = record or recorded()
     if label == "Ma_from_Mash" and ga >= 2:
         return 1.0
     for band in record["inverses"].get(label, []):
@@ -756,7 +761,7 @@ def stated_edge(label, ga, record=None):
 def nan_is_stated(label, M, ga, record=None):
     """Whether the README says that a target whose root is M may give NaN at this γ: beyond
     the band's edge, or next to 1 for the stagnation-pressure ratio."""
-    record = record or json.loads(RECORD.read_text(encoding="utf-8"))
+    record = record or recorded()
     edge = stated_edge(label, ga, record)
     if edge is not None and M >= edge:
         return True
@@ -909,11 +914,11 @@ def main(argv=None):
     parser.add_argument("--only", default="", help="the inverses whose label contains this")
     arguments = parser.parse_args(argv)
     if arguments.render:
-        record = json.loads(RECORD.read_text(encoding="utf-8"))
+        record = recorded()
     else:
         record = measure(arguments.coarse, arguments.dense, arguments.only)
         if arguments.only and RECORD.exists():  # measured again: the others as recorded
-            measured, record = record, json.loads(RECORD.read_text(encoding="utf-8"))
+            measured, record = record, recorded()
             record["inverses"].update(measured["inverses"])
             record["near-one"] = measured["near-one"]
     if generated.publish(arguments, RECORD, record, {BLOCK: render(record)}):

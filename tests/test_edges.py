@@ -22,7 +22,7 @@ pytestmark = needs_source_tree
 
 SAMPLE = workload("VENTAROXI_EDGES_SAMPLES", 20_000)
 SEED = workload("VENTAROXI_EDGES_SEED", 21)
-EDGES = json.loads(nan_edges.RECORD.read_text(encoding="utf-8"))
+EDGES = nan_edges.recorded()
 SURPRISES = json.loads(surprises.RECORD.read_text(encoding="utf-8"))
 
 
