@@ -34,7 +34,8 @@ double fastest_seconds(const Body& body)
         const auto start = std::chrono::steady_clock::now();
         body();
         fastest = std::min(
-            fastest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            fastest,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return fastest;
 }
@@ -96,28 +97,30 @@ void branch(bool sup, std::size_t count, double chain_ns, bool last)
     const double per_element = double(evaluations) / double(counted);
     const BoundRelation forward = bind_relation(area);
     const BoundRelation solve = bind_relation(inverse);
-    const double forward_ns = fastest_seconds([&] {
-        forward.apply(forward.constants, M.data(), out.data(), count);
-    }) / double(count) * 1e9;
-    const double inverse_ns = fastest_seconds([&] {
-        solve.apply(solve.constants, targets.data(), out.data(), count);
-    }) / double(count) * 1e9;
+    const double forward_ns =
+        fastest_seconds([&] { forward.apply(forward.constants, M.data(), out.data(), count); }) /
+        double(count) * 1e9;
+    const double inverse_ns =
+        fastest_seconds([&] { solve.apply(solve.constants, targets.data(), out.data(), count); }) /
+        double(count) * 1e9;
     // The opening alone (the Newton prediction, the windows, the walk to the first pass that
     // evaluates), in blocks as the run opens them.
     constexpr int block = Ma_from_A_Acrit::preparing_vectors;
     double sink = 0;
-    const double opening_ns = fastest_seconds([&] {
-        for (std::size_t i = 0; i + block * lane_count <= count; i += block * lane_count) {
-            Lanes t[block];
-            AreaRatioSettling search[block];
-            Mask searched[block];
-            for (int j = 0; j < block; ++j) {
-                t[j] = load_lanes(targets.data() + i + std::size_t(j) * lane_count);
+    const double opening_ns =
+        fastest_seconds([&] {
+            for (std::size_t i = 0; i + block * lane_count <= count; i += block * lane_count) {
+                Lanes t[block];
+                AreaRatioSettling search[block];
+                Mask searched[block];
+                for (int j = 0; j < block; ++j) {
+                    t[j] = load_lanes(targets.data() + i + std::size_t(j) * lane_count);
+                }
+                inverse.open(area, t, search, searched);
+                sink += search[0].midpoint()[0];
             }
-            inverse.open(area, t, search, searched);
-            sink += search[0].midpoint()[0];
-        }
-    }) / double(count) * 1e9;
+        }) /
+        double(count) * 1e9;
     kept = sink;
     const double bound_ns = per_element * chain_ns / lane_count;
     std::printf("\"%s\": {\"evaluations_per_element\": %.2f, \"forward_ns\": %.3f, "

@@ -180,26 +180,17 @@ public:
     {
     }
 
-    // Every lane walks, without evaluations, to the first midpoint inside its window, so
-    // that the lanes then need their evaluations at the same passes. A lane outside its
-    // window is never stalled there: the window holds a double strictly inside the bracket.
+    // Every running lane walks, without evaluations, to the first midpoint inside its window,
+    // so that the lanes then need their evaluations at the same passes: at the opening, and
+    // after a pass whose new midpoint falls outside (a root next to a midpoint that is evaluated
+    // early, such as M = 2.5 at the fourth pass, would otherwise take some forty passes one by
+    // one). A lane outside its window stalls only on a bracket that no longer moves, and
+    // settles there as a pass would have it. The walk itself is out of line: after a pass it is
+    // rarely needed.
     void walk()
     {
-        for (;;) {
-            const Mask below = x_ < window_.a;
-            const Mask above = x_ > window_.b;
-            const Mask outside = below | above;
-            if (!any(outside)) {
-                return;
-            }
-            lo_ = select(below, x_, lo_);
-            hi_ = select(above, x_, hi_);
-            pass_ += one_where(outside);
-            x_ = (lo_ + hi_) * 0.5;
-            const Mask dyadic = outside & area_ratio_detail::is_dyadic(lo_, hi_);
-            if (any(dyadic)) {
-                area_ratio_detail::descend_dyadic(lo_, hi_, x_, pass_, window_, dyadic);
-            }
+        if (any(running_ & ((x_ < window_.a) | (x_ > window_.b)))) [[unlikely]] {
+            walk_outside();
         }
     }
 
@@ -265,25 +256,50 @@ public:
         const Mask below = t_ < v;
         const Mask to_lo = (x_ < window_.a) | (inside_now & (sup_ ? above : below));
         const Mask to_hi = (x_ > window_.b) | (inside_now & (sup_ ? below : above));
-        const Lanes new_lo = select(running_ & to_lo, x_, lo_);
-        const Lanes new_hi = select(running_ & to_hi, x_, hi_);
-        const Lanes new_x = (new_lo + new_hi) * 0.5;
-        pass_ += one_where(running_);
-        const Mask unmoved =
-            (__builtin_bit_cast(BitLanes, new_lo) == __builtin_bit_cast(BitLanes, lo_)) &
-            (__builtin_bit_cast(BitLanes, new_hi) == __builtin_bit_cast(BitLanes, hi_));
-        const Mask settled = running_ & (unmoved | (pass_ >= area_ratio_passes));
-        lo_ = new_lo;
-        hi_ = new_hi;
-        x_ = select(running_, new_x, x_);
-        result_ = select(settled, new_x, result_);
-        running_ &= ~settled;
+        advance(running_ & to_lo, running_ & to_hi, running_);
     }
 
     Lanes result() const { return result_; }
 
 private:
     Mask inside() const { return running_ & (x_ >= window_.a) & (x_ <= window_.b); }
+
+    [[gnu::noinline]] void walk_outside()
+    {
+        for (;;) {
+            const Mask below = running_ & (x_ < window_.a);
+            const Mask above = running_ & (x_ > window_.b);
+            const Mask outside = below | above;
+            if (!any(outside)) {
+                return;
+            }
+            advance(below, above, outside);
+            const Mask dyadic = outside & running_ & area_ratio_detail::is_dyadic(lo_, hi_);
+            if (any(dyadic)) {
+                area_ratio_detail::descend_dyadic(lo_, hi_, x_, pass_, window_, dyadic);
+            }
+        }
+    }
+
+    // One pass of the lanes `moving`: the lower bound takes the midpoint in `to_lo`, the upper
+    // in `to_hi`; a lane whose bounds stay as they were (every later pass would repeat it), or
+    // that has made the last pass, settles on the new midpoint.
+    void advance(Mask to_lo, Mask to_hi, Mask moving)
+    {
+        const Lanes new_lo = select(to_lo, x_, lo_);
+        const Lanes new_hi = select(to_hi, x_, hi_);
+        const Lanes new_x = (new_lo + new_hi) * 0.5;
+        pass_ += one_where(moving);
+        const Mask unmoved =
+            (__builtin_bit_cast(BitLanes, new_lo) == __builtin_bit_cast(BitLanes, lo_)) &
+            (__builtin_bit_cast(BitLanes, new_hi) == __builtin_bit_cast(BitLanes, hi_));
+        const Mask settled = moving & (unmoved | (pass_ >= area_ratio_passes));
+        lo_ = new_lo;
+        hi_ = new_hi;
+        x_ = select(moving, new_x, x_);
+        result_ = select(settled, new_x, result_);
+        running_ &= ~settled;
+    }
 
     Lanes lo_;
     Lanes hi_;
@@ -300,13 +316,15 @@ private:
 // using the lanes to evaluate ahead: the midpoints of the next few passes, whichever way each
 // pass goes, are formed as the passes would form them and evaluated together, and the passes
 // then take their values from them. Each pass still evaluates at its own midpoint only, so
-// the result is the bisection's; a chain of `depth` passes waits for one evaluation.
+// the result is the bisection's; a chain of `depth` passes waits for one evaluation. A pass
+// whose midpoint lies outside the window ends the round; the next walks past it.
 template <class Area>
 void settle_area_ratio_alone(const Area& area, AreaRatioSettling& search)
 {
     // The midpoints of a tree of brackets, lane i's children at 2i + 1 and 2i + 2.
     constexpr int depth = lane_count >= 8 ? 3 : (lane_count >= 4 ? 2 : 1);
     for (;;) {
+        search.walk();
         if (!search.running()) {
             return;
         }
@@ -325,7 +343,7 @@ void settle_area_ratio_alone(const Area& area, AreaRatioSettling& search)
             }
         }
         const Lanes values = area(ahead);
-        for (int pass = 0; pass < depth && search.running(); ++pass) {
+        for (int pass = 0; pass < depth && search.needs_value(); ++pass) {
             // The value at this pass's midpoint, where a pass needs one, is among those ahead.
             const Mask here = __builtin_bit_cast(BitLanes, ahead) ==
                 __builtin_bit_cast(BitLanes, search.midpoint());
@@ -344,17 +362,18 @@ void settle_area_ratio_alone(const Area& area, AreaRatioSettling& search)
 
 // Runs the bisections of `count` vectors to their ends, their evaluating passes side by
 // side: each pass waits for its evaluation, and different vectors' do not wait for each
-// other. `area` is evaluated only where some lane's midpoint lies inside its window.
+// other. `area` is evaluated only where some lane's midpoint lies inside its window; a vector
+// none of whose lanes has its midpoint inside walks first.
 template <class Area, int count>
 void settle_area_ratio(const Area& area, AreaRatioSettling (&search)[count])
 {
-    for (int j = 0; j < count; ++j) {
-        search[j].walk();
-    }
     for (;;) {
         bool running = false;
         Lanes values[count];
         for (int j = 0; j < count; ++j) {
+            if (!search[j].needs_value()) {
+                search[j].walk();
+            }
             running |= search[j].running();
             values[j] = search[j].needs_value() ? area(search[j].midpoint()) : Lanes{};
         }
