@@ -7,6 +7,7 @@
 //
 // Usage: area_ratio_bound [elements]; prints one JSON object.
 #include "area_ratio_inverse.hpp"
+#include "area_ratio_search_literal.hpp"
 #include "run.hpp"
 
 #include <algorithm>
@@ -39,16 +40,6 @@ double fastest_seconds(const Body& body)
     }
     return fastest;
 }
-
-struct Counting {
-    const A_Acrit_from_Ma& area;
-    std::uint64_t& count;
-    Lanes operator()(Lanes x) const
-    {
-        ++count;
-        return area(x);
-    }
-};
 
 // Nanoseconds per vector evaluation when `chains` vectors each take their next point from
 // their last value.
@@ -92,7 +83,7 @@ void branch(bool sup, std::size_t count, double chain_ns, bool last)
     const std::size_t counted = std::min<std::size_t>(count, 20000);
     for (std::size_t i = 0; i < counted; ++i) {
         Lanes result[1];
-        inverse.solve(Counting{area, evaluations}, {lanes_of(targets[i])}, result);
+        inverse.solve(CountingArea{area, evaluations}, {lanes_of(targets[i])}, result);
     }
     const double per_element = double(evaluations) / double(counted);
     const BoundRelation forward = bind_relation(area);

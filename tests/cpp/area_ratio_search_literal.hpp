@@ -1,9 +1,13 @@
 // The area-ratio bisection run for all of its passes, with no early stop and no special
 // case for a NaN target: the reference that Ma_from_A_Acrit's search (area_ratio_search.hpp)
-// must match bit for bit (NaN targets aside), and the reference its cost is measured against.
+// must match bit for bit (NaN targets aside), and the reference its cost is measured against;
+// and the forward relation wrapped to count the evaluations a search makes.
 #pragma once
 
+#include "flow_functions.hpp"
 #include "isa.hpp"
+#include "lanes.hpp"
+
 #include <cstdint>
 
 namespace ventaroxi::relations {
@@ -41,6 +45,17 @@ double search_area_ratio_literal(const Area& area, double t, bool sup)
     }
     return x;
 }
+
+// The relation on lanes, counting its evaluations.
+struct CountingArea {
+    const A_Acrit_from_Ma& area;
+    std::uint64_t& count;
+    Lanes operator()(Lanes x) const
+    {
+        ++count;
+        return area(x);
+    }
+};
 
 }  // namespace VENTAROXI_ISA
 }  // namespace ventaroxi::relations

@@ -31,17 +31,6 @@ const double largest = std::numeric_limits<double>::max();
 
 std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
 
-// The relation on lanes, counting its evaluations.
-struct Counting {
-    const A_Acrit_from_Ma& area;
-    std::uint64_t& count;
-    Lanes operator()(Lanes x) const
-    {
-        ++count;
-        return area(x);
-    }
-};
-
 struct Cost {
     std::uint64_t total = 0;
     std::uint64_t most = 0;
@@ -76,7 +65,7 @@ void compare(double ga, bool sup, const std::vector<double>& targets, Tally& tal
             std::isnan(t) || (std::isnan(ga) && t != 1) ? not_a_number : literal;
         std::uint64_t evaluations = 0;
         Lanes alone_lanes[1];
-        inverse.solve(Counting{area, evaluations}, {Lanes{} + t}, alone_lanes);
+        inverse.solve(CountingArea{area, evaluations}, {Lanes{} + t}, alone_lanes);
         const double alone = alone_lanes[0][0];
         double run_of_one = 0;  // a call with one element takes its own path
         bound.apply(bound.constants, &t, &run_of_one, 1);
@@ -233,7 +222,7 @@ void benchmark_cost(std::size_t count, std::mt19937_64& engine)
         for (std::size_t i = 0; i < count; ++i) {
             std::uint64_t evaluations = 0;
             Lanes result[1];
-            inverse.solve(Counting{area, evaluations}, {Lanes{} + area(mach(engine))}, result);
+            inverse.solve(CountingArea{area, evaluations}, {Lanes{} + area(mach(engine))}, result);
             cost.add(evaluations);
         }
         std::printf("ga 1.4, %s, Mach %s: %.2f evaluations per element on average, %llu at most "
