@@ -182,11 +182,11 @@ public:
 
     // Every running lane walks, without evaluations, to the first midpoint inside its window,
     // so that the lanes then need their evaluations at the same passes: at the opening, and
-    // after a pass whose new midpoint falls outside (a root next to a midpoint that is evaluated
-    // early, such as M = 2.5 at the fourth pass, would otherwise take some forty passes one by
-    // one). A lane outside its window stalls only on a bracket that no longer moves, and
-    // settles there as a pass would have it. The walk itself is out of line: after a pass it is
-    // rarely needed.
+    // after a pass whose new midpoint falls outside (a root next to the first midpoint evaluated,
+    // such as M = 2.5 next to 2.4999999999999996 at ga = 1.4, would otherwise take some forty
+    // passes one by one). A lane outside its window stalls only on a bracket that no longer
+    // moves, and settles there as a pass would have it. The walk itself is out of line: after a
+    // pass it is rarely needed.
     void walk()
     {
         if (any(running_ & ((x_ < window_.a) | (x_ > window_.b)))) [[unlikely]] {
