@@ -23,7 +23,6 @@ which takes the better part of an hour on two shared cores (run it under nice);
 tests/test_accuracy.py measures a prefix of it and a sample drawn with another seed.
 """
 
-import json
 import math
 import os
 import sys
@@ -649,12 +648,12 @@ def save(results, count):
         "mach_numbers_per_ga": count,
         "cases": {label: measured.as_json() for label, measured in results.items()},
     }
-    RECORD.write_text(json.dumps(record, indent=1) + "\n", encoding="utf-8")
+    generated.write_record(RECORD, record)
 
 
 def recorded():
     """The results of the full sample, as tests/accuracy.json holds them."""
-    record = json.loads(RECORD.read_text(encoding="utf-8"))
+    record = generated.read_record(RECORD)
     return {label: Measured.from_json(stored) for label, stored in record["cases"].items()}
 
 

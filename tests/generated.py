@@ -74,13 +74,22 @@ def tool_parser(description):
     return parser
 
 
+def read_record(record_file):
+    """A tool's saved record, as write_record saved it."""
+    return json.loads(record_file.read_text(encoding="utf-8"))
+
+
+def write_record(record_file, record):
+    record_file.write_text(json.dumps(record, indent=1) + "\n", encoding="utf-8")
+
+
 def publish(arguments, record_file, record, blocks):
     """The end of a tool that measures a record and states it (its options of tool_parser):
     --write saves the measured record to `record_file`; the README blocks
     ({name: text}) are printed, and written into README.md with either option. True if they
     were written."""
     if arguments.write:
-        record_file.write_text(json.dumps(record, indent=1) + "\n", encoding="utf-8")
+        write_record(record_file, record)
     print("\n\n".join(blocks.values()))
     if arguments.write or arguments.render:
         write_readme_blocks(blocks)

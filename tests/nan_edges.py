@@ -32,7 +32,6 @@ prints the README's table (per relation and band of γ); --write also saves the 
 tests/nan_edges.json, and writes the README's block and the contract comments' sentence.
 """
 
-import json
 import math
 import time
 from dataclasses import dataclass
@@ -701,7 +700,7 @@ COMMAND = "python3 tests/nan_edges.py --write"
 
 def recorded():
     """The measured edges, as tests/nan_edges.json holds them."""
-    return json.loads(RECORD.read_text(encoding="utf-8"))
+    return generated.read_record(RECORD)
 
 
 def rounded(M, digits, down=False, up=False):

@@ -8,7 +8,6 @@ the README block); tests/test_edges.py runs every check at the γ of the table a
 drawn from each surprise's range.
 """
 
-import json
 import math
 from dataclasses import dataclass
 from pathlib import Path
@@ -625,7 +624,7 @@ def render(record):
 def main(argv=None):
     parser = generated.tool_parser(__doc__.splitlines()[0])
     arguments = parser.parse_args(argv)
-    record = json.loads(RECORD.read_text(encoding="utf-8")) if arguments.render else measure()
+    record = generated.read_record(RECORD) if arguments.render else measure()
     for s in SURPRISES:  # confirm every figure before stating it
         for ga, figures in record[s.name].items():
             s.check(float(ga), figures)

@@ -9,7 +9,6 @@ VENTAROXI_ACCURACY_SAMPLES sets the Mach numbers per ga of the prefix (default 8
 of the full sample's named gases); the other sample has four times as many, for two gases
 drawn in each band."""
 
-import json
 import math
 import re
 from functools import cache
@@ -74,7 +73,7 @@ def test_every_function_is_measured():
 
 
 def test_record_is_of_the_full_sample():
-    record = json.loads(exact.RECORD.read_text(encoding="utf-8"))
+    record = generated.read_record(exact.RECORD)
     assert record["gases"] == list(exact.FULL_GAS)
     assert record["mach_numbers_per_ga"] == exact.FULL_SAMPLE
     assert {exact.band_of(ga) for ga in exact.drawn_gas(SECOND_SEED, 2)} == {0, 1, 2, 3}

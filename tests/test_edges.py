@@ -5,7 +5,6 @@ scans that found the figures are tests/nan_edges.py's, the surprises tests/surpr
 VENTAROXI_EDGES_SAMPLES sets the targets drawn below each stated edge (default 20 000);
 VENTAROXI_EDGES_SEED the draws of γ and of the targets."""
 
-import json
 import math
 
 import numpy as np
@@ -23,7 +22,7 @@ pytestmark = needs_source_tree
 SAMPLE = workload("VENTAROXI_EDGES_SAMPLES", 20_000)
 SEED = workload("VENTAROXI_EDGES_SEED", 21)
 EDGES = nan_edges.recorded()
-SURPRISES = json.loads(surprises.RECORD.read_text(encoding="utf-8"))
+SURPRISES = generated.read_record(surprises.RECORD)
 
 
 def test_readme_and_comments_state_the_records():
