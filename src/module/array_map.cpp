@@ -40,13 +40,14 @@ void c_order_strides(const StridedView& view, std::ptrdiff_t* strides)
 // Whether the elements fill one block of memory without gaps, in some order of axes.
 bool is_gap_free_block(const StridedView& view)
 {
+    // The common case first, without the C-order strides of 32 axes formed and compared.
+    if (view.ndim == 1) {
+        return view.shape[0] < 2 || std::abs(view.strides[0]) == element_size;
+    }
     std::array<std::ptrdiff_t, max_dimensions> c_strides{};
     c_order_strides(view, c_strides.data());
     if (std::equal(view.strides, view.strides + view.ndim, c_strides.begin())) {
         return true;
-    }
-    if (view.ndim == 1) {
-        return view.shape[0] < 2 || view.strides[0] == -element_size;
     }
     std::array<int, max_dimensions> axes{};
     std::iota(axes.begin(), axes.begin() + view.ndim, 0);

@@ -10,7 +10,7 @@ namespace ventaroxi {
 void release_result_storage(double* data) noexcept;
 
 // Owns the result storage of one call until it is handed to the array's owner object.
-// The storage is aligned for whole-vector stores and registered with Python's allocation
+// Long results are aligned for whole-vector stores; all are registered with Python's allocation
 // tracing, so tracemalloc sees result arrays as it sees NumPy's own.
 class ResultBuffer {
 public:
