@@ -84,6 +84,10 @@ struct AreaRatioPredictor {
     // g(y) = ln A(e^y) = e ln((1 + k e^(2y))/h) - y, to about 1e-9.
     Lanes g(Lanes y) const { return e * log_of((1 + k * exp_of(2 * y)) / h) - y; }
 
+    // The series here are summed in pairs of terms (Estrin's order), not one term after the
+    // other: the prediction is a chain of them, each waiting for the last, and pairing halves
+    // the chain. Their rounding is free, since they only predict.
+
     // ln t to about 1e-9 relative, for t positive: the exponent's bits, then the series of
     // atanh((m - 1)/(m + 1)) for the mantissa m, taken into [sqrt(1/2), sqrt(2)).
     static Lanes log_of(Lanes t)
@@ -97,7 +101,9 @@ struct AreaRatioPredictor {
             __builtin_bit_cast(IntegerLanes, (bits >> 52) & 0x7ff) - 1023 + one_where(high));
         const Lanes z = (m - 1) / (m + 1);
         const Lanes z2 = z * z;
-        const Lanes series = 1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7 + z2 * (1.0 / 9))));
+        const Lanes z4 = z2 * z2;
+        const Lanes series =
+            (1 + z2 * (1.0 / 3)) + z4 * ((1.0 / 5 + z2 * (1.0 / 7)) + z4 * (1.0 / 9));
         return exponent * 0.6931471805599453 + 2 * z * series;
     }
 
@@ -109,21 +115,28 @@ struct AreaRatioPredictor {
         const Lanes shifted = y * 1.4426950408889634 + shift;
         const Lanes n = shifted - shift;
         const Lanes f = y - n * 0.6931471805599453;
-        const Lanes series = 1 +
-            f *
-                (1 +
-                 f *
-                     (0.5 +
-                      f *
-                          (1.0 / 6 +
-                           f *
-                               (1.0 / 24 +
-                                f *
-                                    (1.0 / 120 +
-                                     f * (1.0 / 720 + f * (1.0 / 5040 + f * (1.0 / 40320))))))));
+        const Lanes f2 = f * f;
+        const Lanes f4 = f2 * f2;
+        const Lanes low = (1 + f) + f2 * (0.5 + f * (1.0 / 6));
+        const Lanes high = (1.0 / 24 + f * (1.0 / 120)) + f2 * (1.0 / 720 + f * (1.0 / 5040));
+        const Lanes series = low + f4 * (high + f4 * (1.0 / 40320));
         const IntegerLanes k = __builtin_bit_cast(IntegerLanes, shifted) -
             __builtin_bit_cast(IntegerLanes, Lanes{} + shift);
         return series * area_ratio_detail::power_of_two(k);
+    }
+
+    // ln(1 + r) and e^d for |r|, |d| < 1/32, to about 1e-11: their series to the sixth power.
+    static Lanes log1p_near(Lanes r)
+    {
+        const Lanes r2 = r * r;
+        return r * ((1 - 0.5 * r) + r2 * ((1.0 / 3 - 0.25 * r) + r2 * (0.2 - r * (1.0 / 6))));
+    }
+
+    static Lanes exp_near(Lanes d)
+    {
+        const Lanes d2 = d * d;
+        return ((1 + d) + d2 * (0.5 + d * (1.0 / 6))) +
+            (d2 * d2) * ((1.0 / 24 + d * (1.0 / 120)) + d2 * (1.0 / 720));
     }
 
     // Exact for the integers of an exponent: added into the mantissa of 1.5*2^52.
@@ -198,7 +211,7 @@ struct AreaRatioNewton {
         const bool near = !any(~done & (distance >= 1.0 / 32));
         const Lanes r = excess;
         const Lanes log_ratio = near
-            ? r * (1 + r * (-0.5 + r * (1.0 / 3 + r * (-0.25 + r * (0.2 + r * (-1.0 / 6))))))
+            ? AreaRatioPredictor::log1p_near(r)
             : AreaRatioPredictor::log_of(select(done, Lanes{} + 2.0, target / v));
         const Lanes stagnation = x * x * p.k;
         const Lanes s = stagnation / (1 + stagnation);
@@ -208,12 +221,7 @@ struct AreaRatioNewton {
         Lanes dy = (twice_slope * log_ratio) / (twice_slope * slope + log_ratio * curvature);
         dy = select(dy > 4, Lanes{} + 4.0, select(dy < -4, Lanes{} - 4.0, dy));
         dy = select(isnan(dy) | done, Lanes{}, dy);
-        const Lanes growth = near && !any(fabs(dy) >= 1.0 / 32) ? 1 +
-                dy *
-                    (1 +
-                     dy *
-                         (0.5 +
-                          dy * (1.0 / 6 + dy * (1.0 / 24 + dy * (1.0 / 120 + dy * (1.0 / 720))))))
+        const Lanes growth = near && !any(fabs(dy) >= 1.0 / 32) ? AreaRatioPredictor::exp_near(dy)
                                                                 : AreaRatioPredictor::exp_of(dy);
         const Lanes next = x * growth;
         // Each branch keeps to its side of the sonic point.
