@@ -41,19 +41,26 @@ public:
         ++taken_;
     }
 
-    bool running(const Vector& v) const { return v.running(); }
-
     // Every lane is evaluated: with lanes refilled, a vector whose every lane walks outside
     // its window is rare, and a branch on it costs more than it saves. Nor does a lane walk
     // after a pass that leaves it outside its window (it passes on, one pass a step): the
     // check after every step made runs of random targets 4 % slower (AMD Zen 4, AVX2) and
     // gained 5 % only on tables of round Mach numbers, where a few roots lie next to an early
     // midpoint.
-    Mask step(Vector& v) const
+    template <int count>
+    bool step(Vector (&lanes)[count], Mask (&finished)[count]) const
     {
-        const Mask before = v.running_lanes();
-        v.pass(inverse_.area(v.midpoint()));
-        return before & ~v.running_lanes();
+        bool running = false;
+        for_each_vector(lanes, [&](Vector& v, auto j) {
+            finished[j] = Mask{};
+            if (v.running()) {
+                running = true;
+                const Mask before = v.running_lanes();
+                v.pass(inverse_.area(v.midpoint()));
+                finished[j] = before & ~v.running_lanes();
+            }
+        });
+        return running;
     }
 
     void write(const Vector& v, int j, unsigned lanes)

@@ -109,6 +109,12 @@ template <int k>
 }
 
 template <int k>
+[[gnu::always_inline]] inline Interleaved<Lanes, k> fabs(const Interleaved<Lanes, k>& x)
+{
+    return each([](Lanes v) { return fabs(v); }, x);
+}
+
+template <int k>
 [[gnu::always_inline]] inline Interleaved<Lanes, k> load_interleaved(const double* from)
 {
     Interleaved<Lanes, k> lanes;

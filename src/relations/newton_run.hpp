@@ -2,8 +2,12 @@
 //
 // One iteration on lanes is a chain of divisions, roots or powers, each waiting for the one
 // before, so a single vector leaves the divider and the multipliers idle most of the time:
-// `vectors_in_flight` vectors iterate side by side, and their chains overlap. What a lane
-// does when its solve has ended is the relation's `refill`:
+// `vectors_in_flight` vectors iterate side by side, and their chains overlap. A step with
+// powers runs to hundreds of instructions, more than the processor looks ahead, so issued
+// one vector after the other their chains barely overlap: where the relation says
+// `steps_interleaved`, each operation of the step is issued for every vector before the
+// next (interleaved.hpp). What a lane does when its solve has ended is the relation's
+// `refill`:
 //
 // - each_lane: it writes its element and takes the run's next one at once (refill.hpp),
 //   which pays where the iteration counts of neighbouring elements differ much;
@@ -17,6 +21,7 @@
 // constants, so an element's bits do not depend on its neighbours.
 #pragma once
 
+#include "interleaved.hpp"
 #include "lanes.hpp"
 #include "newton.hpp"
 #include "refill.hpp"
@@ -31,11 +36,11 @@ inline namespace VENTAROXI_ISA {
 
 // The step of each form on lanes: the next iterate, and the quantity its stop rule tests.
 struct GeneralNewtonForm {
-    template <class Relation>
-    static Lanes advance(const Relation& relation, Lanes x, const Lanes& t, Lanes& tested)
+    template <class Relation, class Real>
+    static Real advance(const Relation& relation, const Real& x, const Real& t, Real& tested)
     {
         const auto settings = relation.settings(t);
-        const Lanes step = settings.residual(x) / settings.slope(x);
+        const Real step = settings.residual(x) / settings.slope(x);
         tested = fabs(step);
         return x - step;
     }
@@ -44,10 +49,10 @@ struct GeneralNewtonForm {
 };
 
 struct FixedLoopNewtonForm {
-    template <class Relation>
-    static Lanes advance(const Relation& relation, Lanes x, const Lanes& t, Lanes& tested)
+    template <class Relation, class Real>
+    static Real advance(const Relation& relation, const Real& x, const Real& t, Real& tested)
     {
-        const Lanes next = x - relation.newton_step(x, t);
+        const Real next = x - relation.newton_step(x, t);
         tested = fabs(next - x);
         return next;
     }
@@ -74,6 +79,7 @@ concept NewtonRelation = requires(const Relation& relation) {
     typename Relation::newton_form;
     { Relation::vectors_in_flight } -> std::convertible_to<int>;
     { Relation::refill } -> std::convertible_to<NewtonRefill>;
+    { Relation::steps_interleaved } -> std::convertible_to<bool>;
     { relation.start } -> std::convertible_to<double>;
 };
 
@@ -125,6 +131,30 @@ struct NewtonLaneSteps {
     {
         Lanes tested;
         const Lanes next = Form::advance(relation, v.x, v.t, tested);
+        return finish_step(v, next, tested);
+    }
+
+    // One iteration of every vector, the relation's steps issued for all of them before
+    // the next (interleaved.hpp); the lanes that stopped in each.
+    template <int vectors>
+    void step_interleaved(NewtonLanes (&lanes)[vectors], Mask (&stopped)[vectors]) const
+    {
+        Interleaved<Lanes, vectors> x;
+        Interleaved<Lanes, vectors> t;
+        for (int j = 0; j < vectors; ++j) {
+            x.vector[j] = lanes[j].x;
+            t.vector[j] = lanes[j].t;
+        }
+        Interleaved<Lanes, vectors> tested;
+        const Interleaved<Lanes, vectors> next = Form::advance(relation, x, t, tested);
+        for (int j = 0; j < vectors; ++j) {
+            stopped[j] = finish_step(lanes[j], next.vector[j], tested.vector[j]);
+        }
+    }
+
+    // The iterate `next` taken by the running lanes, whose stop rule tested `tested`.
+    static Mask finish_step(NewtonLanes& v, Lanes next, Lanes tested)
+    {
         v.x = select(v.running, next, v.x);
         v.tested = select(v.running, tested, v.tested);
         v.passes += 1;
@@ -156,11 +186,23 @@ struct NewtonLaneSteps {
 };
 
 // Every vector's iteration, with no test of an outcome between them, so that their chains
-// overlap (a vector with no lane running is skipped); returns false once no lane is running.
+// overlap: interleaved where the relation says so, else one vector after the other (a
+// vector with no lane running is then skipped); returns false once no lane is running.
 template <class Relation, int vectors>
 bool step_all(const NewtonLaneSteps<Relation>& steps, NewtonLanes (&lanes)[vectors],
               Mask (&finished)[vectors])
 {
+    if constexpr (Relation::steps_interleaved && vectors > 1) {
+        Mask running{};
+        for (const NewtonLanes& v : lanes) {
+            running |= v.running;
+        }
+        if (!any(running)) {
+            return false;
+        }
+        steps.step_interleaved(lanes, finished);
+        return true;
+    }
     bool running = false;
     for_each_vector(lanes, [&](NewtonLanes& v, auto j) {
         finished[j] = Mask{};
@@ -212,17 +254,20 @@ public:
         next_ = count_;
     }
 
-    bool running(const Vector& v) const { return any(v.running); }
-
-    Mask step(Vector& v) const
+    template <int count>
+    bool step(Vector (&lanes)[count], Mask (&finished)[count]) const
     {
-        Mask finished = steps_.step(v);
+        if (!step_all(steps_, lanes, finished)) {
+            return false;
+        }
         if constexpr (Retries<Relation>) {
-            if (any(finished)) {
-                finished &= ~steps_.retry(v, finished);
+            for (int j = 0; j < count; ++j) {
+                if (any(finished[j])) {
+                    finished[j] &= ~steps_.retry(lanes[j], finished[j]);
+                }
             }
         }
-        return finished;
+        return true;
     }
 
     void write(const Vector& v, int j, unsigned lanes)

@@ -23,16 +23,16 @@ inline namespace VENTAROXI_ISA {
 // - `idle()`: a vector with no lane iterating;
 // - `take(v, j, lane)`: starts the run's next element in lane `lane` of `v`, or leaves the
 //   lane idle at the end of the run;
-// - `running(v)`: whether a lane of `v` iterates;
-// - `step(v)`: one iteration of every lane of `v`; returns the lanes whose element finished;
+// - `step(lanes, finished)`: one iteration of every lane of every vector, the lanes whose
+//   element finished in `finished`; false, with no iteration, once no lane iterates;
 // - `write(v, j, lanes)`: writes the results of the elements of those lanes (the bits of
 //   `lane_bits`).
 template <class Stepper>
-concept LaneIteration = requires(Stepper& stepper, typename Stepper::Vector& v) {
+concept LaneIteration = requires(Stepper& stepper, typename Stepper::Vector& v,
+                                 typename Stepper::Vector (&lanes)[1], Mask (&finished)[1]) {
     { stepper.idle() } -> std::same_as<typename Stepper::Vector>;
     stepper.take(v, 0, 0);
-    { stepper.running(v) } -> std::same_as<bool>;
-    { stepper.step(v) } -> std::same_as<Mask>;
+    { stepper.step(lanes, finished) } -> std::same_as<bool>;
     stepper.write(v, 0, 0u);
 };
 
@@ -60,16 +60,8 @@ template <int vectors, LaneIteration Stepper>
         }
     });
     for (;;) {
-        bool running = false;
         Mask finished[vectors];
-        for_each_vector(lanes, [&](auto& v, auto j) {
-            finished[j] = Mask{};
-            if (stepper.running(v)) {
-                running = true;
-                finished[j] = stepper.step(v);
-            }
-        });
-        if (!running) {
+        if (!stepper.step(lanes, finished)) {
             return;
         }
         for_each_vector(lanes, [&](auto& v, auto j) {
