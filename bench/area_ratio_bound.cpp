@@ -2,8 +2,9 @@
 // per element, and how fast evaluations run when each waits for the one before, as the
 // passes of a search do. Times, on the benchmark's targets (ga 1.4, the forward values of
 // Mach numbers drawn uniformly on each branch), the forward relation as the kernels run it,
-// chains of dependent evaluations with 1 to 4 vectors side by side (each vector's next
-// point chosen from its last value, as a bisection pass chooses), and the inverse itself.
+// chains of dependent evaluations with 1 to 4 vectors side by side, one after the other or
+// interleaved (each vector's next point chosen from its last value, as a bisection pass
+// chooses), and the inverse itself.
 //
 // Usage: area_ratio_bound [elements]; prints one JSON object.
 #include "area_ratio_inverse.hpp"
@@ -42,24 +43,34 @@ double fastest_seconds(const Body& body)
 }
 
 // Nanoseconds per vector evaluation when `chains` vectors each take their next point from
-// their last value.
-template <int chains>
+// their last value: one vector's evaluation after another's, or `interleaved`, each operation
+// issued for every vector before the next, as the settling of long runs evaluates.
+template <int chains, bool interleaved>
 double dependent_ns(const A_Acrit_from_Ma& area, long steps)
 {
-    Lanes x[chains];
+    Interleaved<Lanes, chains> x;
     for (int j = 0; j < chains; ++j) {
-        x[j] = Lanes{} + (0.3 + 0.01 * j);
+        x.vector[j] = Lanes{} + (0.3 + 0.01 * j);
     }
     const double seconds = fastest_seconds([&] {
         for (long step = 0; step < steps; ++step) {
+            Interleaved<Lanes, chains> value;
+            if constexpr (interleaved) {
+                value = area(x);
+            } else {
+                for (int j = 0; j < chains; ++j) {
+                    value.vector[j] = area(x.vector[j]);
+                }
+            }
             for (int j = 0; j < chains; ++j) {
-                x[j] = select(area(x[j]) > 2.0, x[j] * 1.0000001, x[j] * 0.9999999);
+                x.vector[j] =
+                    select(value.vector[j] > 2.0, x.vector[j] * 1.0000001, x.vector[j] * 0.9999999);
             }
         }
     });
     double sink = 0;
     for (int j = 0; j < chains; ++j) {
-        sink += x[j][0];
+        sink += x.vector[j][0];
     }
     kept = sink;
     return seconds / double(steps * chains) * 1e9;
@@ -128,12 +139,19 @@ int main(int argc, char** argv)
     const std::size_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
     const A_Acrit_from_Ma area(ga);
     const long steps = 200000;
-    const double chain[4] = {dependent_ns<1>(area, steps), dependent_ns<2>(area, steps),
-                             dependent_ns<3>(area, steps), dependent_ns<4>(area, steps)};
-    const double fastest_chain = *std::min_element(std::begin(chain), std::end(chain));
+    const double chain[4] = {
+        dependent_ns<1, false>(area, steps), dependent_ns<2, false>(area, steps),
+        dependent_ns<3, false>(area, steps), dependent_ns<4, false>(area, steps)};
+    const double interleaved[3] = {dependent_ns<2, true>(area, steps),
+                                   dependent_ns<3, true>(area, steps),
+                                   dependent_ns<4, true>(area, steps)};
+    const double fastest_chain =
+        std::min(*std::min_element(std::begin(chain), std::end(chain)),
+                 *std::min_element(std::begin(interleaved), std::end(interleaved)));
     std::printf("{\"lane_count\": %d, \"elements\": %zu, \"dependent_vector_ns\": [%.1f, %.1f, "
-                "%.1f, %.1f], ",
-                lane_count, count, chain[0], chain[1], chain[2], chain[3]);
+                "%.1f, %.1f], \"interleaved_vector_ns\": [%.1f, %.1f, %.1f], ",
+                lane_count, count, chain[0], chain[1], chain[2], chain[3], interleaved[0],
+                interleaved[1], interleaved[2]);
     branch(false, count, fastest_chain, false);
     branch(true, count, fastest_chain, true);
     std::printf("}\n");

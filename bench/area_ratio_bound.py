@@ -7,7 +7,8 @@ targets: the evaluations of the forward relation one target alone makes, the for
 relation's and the inverse's time per element, the inverse's opening (the Newton prediction,
 the windows and the walk to the first evaluating pass), and the time those evaluations need at
 the fastest rate of dependent evaluations (each waiting for the one before, as the passes of a
-search do; 1 to 4 vectors side by side, printed too). x86-64.
+search do; 1 to 4 vectors side by side, one after the other or interleaved, printed too).
+x86-64.
 """
 
 import argparse
@@ -43,9 +44,11 @@ def main():
         )
     result = json.loads(run.stdout)
     chains = ", ".join(f"{ns:.1f}" for ns in result["dependent_vector_ns"])
+    interleaved = ", ".join(f"{ns:.1f}" for ns in result["interleaved_vector_ns"])
     print(
         f"kernel set {args.isa}, {result['lane_count']} lanes, {result['elements']:,} targets a "
-        f"branch; dependent evaluations, ns a vector, 1 to 4 side by side: {chains}"
+        f"branch; dependent evaluations, ns a vector, 1 to 4 side by side: {chains}; "
+        f"2 to 4 interleaved: {interleaved}"
     )
     for branch in ("sub", "sup"):
         r = result[branch]
