@@ -35,6 +35,12 @@ CASES = [
 ]
 
 
+# The units check logic and bits, which no optimisation level changes under the IEEE flags of
+# compile_flags.txt; meson builds them at -O3 (release) and -O0 (debug), so here they are built
+# at -O1, which compiles in about 60 % of -O2's time (a minute less for the eight-lane units).
+OPTIMISATION = "-O1"
+
+
 @pytest.mark.parametrize(("unit", "name"), CASES)
 def test_cpp_unit(unit, name, tmp_path):
     kernel_set = kernel_sets.by_name(name)
@@ -42,7 +48,7 @@ def test_cpp_unit(unit, name, tmp_path):
         pytest.skip(f"this processor lacks some of {' '.join(kernel_set.features)}")
     binary = tmp_path / unit
     sources = [str(UNIT_SOURCES / f"{unit}.cpp"), str(RELATIONS / "power_tables.cpp")]
-    flags = [*kernel_sets.compile_flags("-O2"), *kernel_set.arguments]
+    flags = [*kernel_sets.compile_flags(OPTIMISATION), *kernel_set.arguments]
     kernel_sets.compile([*flags, *sources, "-o", str(binary)], unit)
     run = subprocess.run(
         [str(binary)],
@@ -96,7 +102,7 @@ def power_choice_binary(directory):
         musl = ["-DVENTAROXI_MUSL_POW", str(musl_pow_object(directory))]
     elif os.environ.get("VENTAROXI_REQUIRE_OPTIONAL") == "1":
         pytest.fail(f"{MUSL_LIBC} is missing: install Debian's musl-dev")
-    return kernel_sets.power_choice_test(directory, "-O2", musl), bool(musl)
+    return kernel_sets.power_choice_test(directory, OPTIMISATION, musl), bool(musl)
 
 
 @pytest.fixture(scope="module")
