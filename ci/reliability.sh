@@ -27,8 +27,8 @@ run_sanitizers() {
   pip_install "$venv/bin/python" -c ci/constraints.txt pytest hypothesis mpmath meson-python meson ninja numpy
   # Unoptimised: with the instrumentation g++ takes five times as long at -O1 (the kernels of
   # one set, 25 s against 2 min), which made this leg's builds 12 of its 15 minutes; the run is
-  # slower (the focused run 4 min against 2.5), the leg 8 minutes all told. The release legs
-  # build and test the optimised code.
+  # slower (the focused run 4 min against 2.5). The release legs build and test the optimised
+  # code.
   pip_install "$venv/bin/python" --no-build-isolation -Cbuild-dir="$work/asan-build" \
     -Csetup-args=-Db_sanitize=address,undefined -Csetup-args=-Db_lundef=false \
     -Csetup-args=-Doptimization=0 \
