@@ -57,3 +57,8 @@ ci_wheel() {
 focused=(--ignore=tests/test_cpp_units.py --ignore=tests/test_platform_pow.py
   --ignore=tests/test_accuracy.py --ignore=tests/test_docs.py --ignore=tests/test_examples.py
   --ignore=tests/test_scale_out.py)
+
+# The share of the C++ units' generated cases (VENTAROXI_UNIT_SHARE) that an unoptimised build
+# runs, its special and edge values all: unoptimised, and more so instrumented, the units run
+# two to nine times slower, and the release build and pytest run every case.
+unoptimised_unit_share=0.25

@@ -4,9 +4,9 @@
 # test; see ci/lib.sh):
 #   sanitizers  the module built with AddressSanitizer and UndefinedBehaviorSanitizer, the
 #               focused run and the platform pow's tests (every kernel set) on it, and the
-#               C++ unit tests built and run the same way (a quarter of their generated
-#               cases); every report counts, and a leak counts where a frame of its stack is
-#               the module's;
+#               C++ unit tests built and run the same way (the unoptimised share of their
+#               generated cases); every report counts, and a leak counts where a frame of its
+#               stack is the module's;
 #   valgrind    memcheck on the tests of every function and every array layout, with the
 #               wheel of .ci/run's wheel leg (or one built here).
 # The full workloads and the debug interpreter's reference counts are legs of .ci/run.
@@ -55,11 +55,8 @@ run_sanitizers() {
   LD_PRELOAD=$asan PYTHONMALLOC=malloc "$venv/bin/python" -m pytest -p no:cacheprovider -q \
     --capture=sys "${selected[@]}" 2>&1 | tee "$reports/suite-output" || status=1
 
-  # On a quarter of the units' generated cases, their special and edge values all: the
-  # unoptimised, instrumented units run four to nine times slower than the release build's,
-  # which runs them all.
   log "the C++ unit tests, built with the same sanitizers"
-  VENTAROXI_UNIT_SHARE=0.25 ASAN_OPTIONS="detect_leaks=1:log_path=$reports/units" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/units" \
+  VENTAROXI_UNIT_SHARE=$unoptimised_unit_share ASAN_OPTIONS="detect_leaks=1:log_path=$reports/units" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/units" \
     PATH=$venv/bin:$PATH meson test -C "$work/asan-build" --print-errorlogs |
     tee "$reports/units-output" || status=1
   python3 ci/sanitizer_reports.py "$module_frame" "$reports" || status=1
